@@ -1,0 +1,158 @@
+#include "adb/adb_client.h"
+
+#include "platform/platform.h"
+
+using platform::Failed;
+using platform::HResult;
+using platform::Trace;
+
+CUIExternal5* pCUIExternal5 = nullptr;
+std::int32_t dcSupported = 0;
+std::int32_t acSupported = 0;
+
+namespace {
+
+bool DriverCallSucceeded(HResult hr, std::uint32_t error) {
+  return !Failed(hr) && error == 0;
+}
+
+// Runs `request` between a successful open and its close.
+template <typename Request>
+std::int32_t WithOpenPowerApi(std::int32_t* openResult, Request request) {
+  PowerApiHandle handle = 0;
+  *openResult = OpenIntelADBPowerAPI(&handle);
+  if (*openResult != kOpened) return 0;
+  const std::int32_t result = request(handle);
+  CloseIntelADBPowerAPI(handle);
+  return result;
+}
+
+}  // namespace
+
+std::int32_t LoadIntelADBLibrary() {
+  Trace(u"[Glimmer]LoadIntelADBLibrary");
+  if (pCUIExternal5 != nullptr) return 1;
+
+  platform::Guid classId{};
+  if (Failed(platform::ClassIdFromName(kIntelControlProgId, &classId))) return 0;
+
+  // Kept in a local until creation has succeeded: a server that fails but
+  // still writes the out-pointer must not leave a pointer behind to be used
+  // or released later.
+  void* object = nullptr;
+  const HResult hr = platform::CreateComObject(classId, kCreateContext,
+                                               kIID_CUIExternal5, &object);
+  if (!Failed(hr) && object != nullptr) {
+    pCUIExternal5 = static_cast<CUIExternal5*>(object);
+    Trace(u"[Glimmer]CoCreateInstance Success");
+    return 1;
+  }
+  Trace(u"[Glimmer]CoCreateInstance Fail or pCUIExternal5 = NULL");
+  return 0;
+}
+
+std::int32_t ReleaseIntelADBLibrary() {
+  Trace(u"[Glimmer]ReleaseIntelADBLibrary");
+  if (pCUIExternal5 == nullptr) return 0;
+  pCUIExternal5->lpVtbl->Release(pCUIExternal5);
+  pCUIExternal5 = nullptr;
+  return 1;
+}
+
+std::int32_t OpenIntelADBPowerAPI(PowerApiHandle* handle) {
+  Trace(u"[Glimmer]OpenIntelADBPowerAPI");
+  if (pCUIExternal5 == nullptr) return kOpenFailed;
+
+  std::uint32_t error = 0;
+  const HResult hr =
+      pCUIExternal5->lpVtbl->PowerApiOpen(pCUIExternal5, handle, &error);
+  if (DriverCallSucceeded(hr, error)) {
+    Trace(u"[Glimmer]PowerApiOpen success");
+    return kOpened;
+  }
+  if (error == kErrorLocked) {
+    Trace(u"[Glimmer]PowerApiOpen Lock, retry later");
+    return kOpenLocked;
+  }
+  Trace(u"[Glimmer]PowerApiOpen fail");
+  return kOpenFailed;
+}
+
+void CloseIntelADBPowerAPI(PowerApiHandle handle) {
+  Trace(u"[Glimmer]CloseIntelADBPowerAPI");
+  if (pCUIExternal5 == nullptr) return;
+  std::uint32_t error = 0;
+  pCUIExternal5->lpVtbl->PowerApiClose(pCUIExternal5, handle, &error);
+}
+
+std::int32_t GetIntelADBCapabilities() {
+  Trace(u"[Glimmer]GetIntelADBCapabilities");
+  if (pCUIExternal5 == nullptr) return 0;
+
+  std::int32_t openResult = kOpenFailed;
+  WithOpenPowerApi(&openResult, [](PowerApiHandle handle) {
+    std::uint32_t caps = 0;
+    std::uint32_t error = 0;
+    const HResult hr = pCUIExternal5->lpVtbl->GetPowerConsCaps(
+        pCUIExternal5, handle, &caps, &error);
+    if (!DriverCallSucceeded(hr, error)) {
+      Trace(u"[Glimmer]GetPowerConsCaps Fail");
+      return 0;
+    }
+    if ((caps & IGFX_ADB_SUPPORTED_DC) != 0) {
+      Trace(u"[Glimmer]Support IGFX_ADB_SUPPORTED_DC");
+      dcSupported = 1;
+    }
+    if ((caps & IGFX_ADB_SUPPORTED_AC) != 0) {
+      Trace(u"[Glimmer]Support IGFX_ADB_SUPPORTED_AC");
+      acSupported = 1;
+    }
+    return 1;
+  });
+  if (openResult != kOpened) {
+    Trace(u"[Glimmer]OpenIntelADBPowerAPI Fail");
+    return 0;
+  }
+  return acSupported | dcSupported;
+}
+
+std::int32_t GetIntelADB(std::int32_t* dc, std::int32_t* ac) {
+  Trace(u"[Glimmer]GetIntelADB");
+  if (pCUIExternal5 == nullptr) return 0;
+
+  std::int32_t openResult = kOpenFailed;
+  const std::int32_t result =
+      WithOpenPowerApi(&openResult, [dc, ac](PowerApiHandle handle) {
+        IntelADBPolicy policy{};
+        std::uint32_t error = 0;
+        const HResult hr = pCUIExternal5->lpVtbl->GetPowerPolicy(
+            pCUIExternal5, handle, kPowerPolicyKind, &kIntelADBPolicyId,
+            sizeof policy, &policy, &error);
+        if (!DriverCallSucceeded(hr, error)) return 0;
+        *dc = policy.dc;
+        *ac = policy.ac;
+        char16_t line[260];
+        platform::FormatText(line, u"[Glimmer]PowerPolicy DC=%d, AC=%d",
+                             policy.dc, policy.ac);
+        Trace(line);
+        return 1;
+      });
+  return openResult == kOpened ? result : openResult;
+}
+
+std::int32_t SetIntelADB(std::int32_t value) {
+  Trace(u"[Glimmer]SetIntelADB");
+  if (pCUIExternal5 == nullptr) return 0;
+
+  std::int32_t openResult = kOpenFailed;
+  return WithOpenPowerApi(&openResult, [value](PowerApiHandle handle) {
+    IntelADBPolicy policy{};
+    policy.dc = value;
+    policy.ac = value;
+    std::uint32_t error = 0;
+    const HResult hr = pCUIExternal5->lpVtbl->SetPowerPolicy(
+        pCUIExternal5, handle, kPowerPolicyKind, &kIntelADBPolicyId,
+        sizeof policy, &policy, &error);
+    return DriverCallSucceeded(hr, error) ? 1 : 0;
+  });
+}

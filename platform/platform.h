@@ -1,0 +1,64 @@
+// The thin layer over the Windows operations Lumenkeep uses.
+//
+// The program includes this header and never <windows.h>. platform_win32.cpp
+// implements it over the real calls; the host tests link a simulated Windows
+// instead. Text is UTF-16 code units (char16_t) on every build.
+#pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32)
+#define PLATFORM_STDCALL __stdcall
+#else
+#define PLATFORM_STDCALL
+#endif
+
+namespace platform {
+
+using HResult = std::int32_t;
+
+// Same layout as the Windows GUID.
+struct Guid {
+  std::uint32_t data1;
+  std::uint16_t data2;
+  std::uint16_t data3;
+  std::uint8_t data4[8];
+};
+
+// Same layout as SYSTEM_POWER_STATUS.
+struct PowerStatus {
+  std::uint8_t acLineStatus;
+  std::uint8_t batteryFlag;
+  std::uint8_t batteryLifePercent;
+  std::uint8_t systemStatusFlag;
+  std::uint32_t batteryLifeTime;
+  std::uint32_t batteryFullLifeTime;
+};
+
+inline bool Failed(HResult hr) { return hr < 0; }
+
+constexpr std::uint32_t kCoinitMultithreaded = 0;
+
+// Writes one complete message to the debugger output channel.
+void Trace(const char16_t* message);
+
+// Process and shell.
+const char16_t* ProcessCommandLine();
+// Splits with the Windows rules into one block; null when it cannot.
+char16_t** SplitCommandLine(const char16_t* commandLine, int* count);
+void FreeArgumentVector(char16_t** vector);
+
+// Formats like wsprintfW; returns the units written without the terminator.
+int FormatText(char16_t* buffer, const char16_t* format, ...);
+
+// Power status; false when the system cannot tell.
+bool ReadPowerStatus(PowerStatus* status);
+
+// COM.
+HResult EnterComApartment(std::uint32_t concurrencyModel);
+void LeaveComApartment();
+HResult ClassIdFromName(const char16_t* progId, Guid* classId);
+HResult CreateComObject(const Guid& classId, std::uint32_t context,
+                        const Guid& interfaceId, void** object);
+
+}  // namespace platform

@@ -1,0 +1,75 @@
+// The platform layer over the real Windows calls.
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cstdarg>
+#include <cstddef>
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is UTF-16");
+static_assert(sizeof(platform::Guid) == sizeof(GUID), "GUID layout");
+static_assert(sizeof(platform::PowerStatus) == sizeof(SYSTEM_POWER_STATUS),
+              "SYSTEM_POWER_STATUS layout");
+static_assert(offsetof(SYSTEM_POWER_STATUS, BatteryLifeTime) ==
+                  offsetof(platform::PowerStatus, batteryLifeTime),
+              "SYSTEM_POWER_STATUS layout");
+
+namespace platform {
+namespace {
+
+const wchar_t* Wide(const char16_t* text) {
+  return reinterpret_cast<const wchar_t*>(text);
+}
+
+const GUID& Native(const Guid& guid) {
+  return *reinterpret_cast<const GUID*>(&guid);
+}
+
+}  // namespace
+
+void Trace(const char16_t* message) { OutputDebugStringW(Wide(message)); }
+
+const char16_t* ProcessCommandLine() {
+  return reinterpret_cast<const char16_t*>(GetCommandLineW());
+}
+
+char16_t** SplitCommandLine(const char16_t* commandLine, int* count) {
+  return reinterpret_cast<char16_t**>(
+      CommandLineToArgvW(Wide(commandLine), count));
+}
+
+void FreeArgumentVector(char16_t** vector) { GlobalFree(vector); }
+
+int FormatText(char16_t* buffer, const char16_t* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int written = wvsprintfW(reinterpret_cast<wchar_t*>(buffer),
+                                 Wide(format), arguments);
+  va_end(arguments);
+  return written;
+}
+
+bool ReadPowerStatus(PowerStatus* status) {
+  return GetSystemPowerStatus(reinterpret_cast<SYSTEM_POWER_STATUS*>(status)) !=
+         FALSE;
+}
+
+HResult EnterComApartment(std::uint32_t concurrencyModel) {
+  return CoInitializeEx(nullptr, concurrencyModel);
+}
+
+void LeaveComApartment() { CoUninitialize(); }
+
+HResult ClassIdFromName(const char16_t* progId, Guid* classId) {
+  return CLSIDFromProgID(Wide(progId), reinterpret_cast<CLSID*>(classId));
+}
+
+HResult CreateComObject(const Guid& classId, std::uint32_t context,
+                        const Guid& interfaceId, void** object) {
+  return CoCreateInstance(Native(classId), nullptr, context,
+                          Native(interfaceId), object);
+}
+
+}  // namespace platform

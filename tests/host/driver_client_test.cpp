@@ -1,0 +1,198 @@
+// The driver client's operations called one by one.
+#include <cstring>
+
+#include "adb/adb_client.h"
+#include "tests/host/test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class DriverClientTest : public LumenkeepTest {
+ protected:
+  void SetUp() override {
+    LumenkeepTest::SetUp();
+    InstallDriver();
+    ASSERT_EQ(1, LoadIntelADBLibrary());
+    windows.traces.clear();
+  }
+  void TearDown() override {
+    ReleaseIntelADBLibrary();
+    EXPECT_EQ(std::vector<std::string>{}, driver.breaches);
+    LumenkeepTest::TearDown();
+  }
+};
+
+struct CapsCase {
+  std::uint32_t word;
+  Lines support;  // the lines between the open and the close
+  int result, dc, ac;
+};
+
+class CapabilityWordTest : public DriverClientTest,
+                           public ::testing::WithParamInterface<CapsCase> {};
+
+TEST_P(CapabilityWordTest, OnlyBits4And8CountAndDcIsTracedFirst) {
+  const CapsCase& c = GetParam();
+  driver.caps = c.word;
+  EXPECT_EQ(c.result, GetIntelADBCapabilities());
+  EXPECT_EQ(Join({{"[Glimmer]GetIntelADBCapabilities"}, Bracket(c.support)}), sim::TraceLines());
+  EXPECT_EQ(c.dc, dcSupported);
+  EXPECT_EQ(c.ac, acSupported);
+  ASSERT_EQ(3u, driver.calls.size());
+  EXPECT_EQ(0u, driver.calls[1].capsBefore) << "capability word zeroed before the call";
+  EXPECT_EQ(driver.calls[0].handle, driver.calls[1].handle);
+  EXPECT_EQ(driver.calls[0].handle, driver.calls[2].handle);
+}
+
+const char kDc[] = "[Glimmer]Support IGFX_ADB_SUPPORTED_DC";
+const char kAc[] = "[Glimmer]Support IGFX_ADB_SUPPORTED_AC";
+
+INSTANTIATE_TEST_SUITE_P(Words, CapabilityWordTest,
+                         ::testing::Values(CapsCase{0x0, {}, 0, 0, 0},
+                                           CapsCase{0x3, {}, 0, 0, 0},
+                                           CapsCase{0x4, {kAc}, 1, 0, 1},
+                                           CapsCase{0x8, {kDc}, 1, 1, 0},
+                                           CapsCase{0xC, {kDc, kAc}, 1, 1, 1},
+                                           CapsCase{0xFFFFFFF3u, {}, 0, 0, 0}),
+                         [](const auto& info) { return "Word" + std::to_string(info.param.word); });
+
+TEST_F(DriverClientTest, SupportFlagsAreNeverCleared) {
+  driver.caps = 0xC;
+  GetIntelADBCapabilities();
+  driver.caps = 0;
+  EXPECT_EQ(1, GetIntelADBCapabilities());
+  driver.Script(Method::GetPowerConsCaps, {{sim::kFail, 0}});
+  EXPECT_EQ(1, GetIntelADBCapabilities());
+  EXPECT_EQ(1, dcSupported);
+  EXPECT_EQ(1, acSupported);
+}
+
+TEST_F(DriverClientTest, OpenResultTellsLockFromFailure) {
+  const struct {
+    Outcome outcome;
+    std::int32_t result;
+    const char* trace;
+  } cases[] = {{{0, 0}, 1, "[Glimmer]PowerApiOpen success"},
+               {{sim::kFalse, 0}, 1, "[Glimmer]PowerApiOpen success"},
+               {{0, 20}, 2, "[Glimmer]PowerApiOpen Lock, retry later"},
+               {{sim::kFail, 20}, 2, "[Glimmer]PowerApiOpen Lock, retry later"},
+               {{sim::kFail, 0}, 0, "[Glimmer]PowerApiOpen fail"},
+               {{0, 21}, 0, "[Glimmer]PowerApiOpen fail"},
+               {{sim::kFail, 5}, 0, "[Glimmer]PowerApiOpen fail"}};
+  for (const auto& c : cases) {
+    windows.traces.clear();
+    driver.Script(Method::PowerApiOpen, {c.outcome});
+    PowerApiHandle handle = 0;
+    const std::int32_t result = OpenIntelADBPowerAPI(&handle);
+    EXPECT_EQ(c.result, result) << "hr " << c.outcome.hr << " error " << c.outcome.error;
+    EXPECT_EQ((Lines{"[Glimmer]OpenIntelADBPowerAPI", c.trace}), sim::TraceLines());
+    if (result == 1) CloseIntelADBPowerAPI(handle);
+  }
+  EXPECT_TRUE(driver.openHandles.empty());
+}
+
+TEST_F(DriverClientTest, ReadPassesTheContractArgumentsAndFillsBothOutputs) {
+  driver.dc = -7;
+  driver.ac = 2147483647;
+  std::int32_t dc = 99, ac = 99;
+  EXPECT_EQ(1, GetIntelADB(&dc, &ac));
+  EXPECT_EQ(-7, dc);
+  EXPECT_EQ(2147483647, ac);
+  EXPECT_EQ(Join({{"[Glimmer]GetIntelADB"},
+                  Bracket({"[Glimmer]PowerPolicy DC=-7, AC=2147483647"})}),
+            sim::TraceLines());
+  const Call& read = driver.calls[1];
+  ASSERT_EQ(Method::GetPowerPolicy, read.method);
+  EXPECT_EQ((std::array<std::uint8_t, 20>{}), read.record) << "record zeroed before the read";
+  EXPECT_EQ(3u, read.policyKind);
+  EXPECT_EQ(20u, read.recordSize);
+}
+
+TEST_F(DriverClientTest, FailedReadLeavesOutputsAndStillCloses) {
+  for (const Outcome& o : {Outcome{sim::kFail, 0}, Outcome{0, 1}}) {
+    windows.traces.clear();
+    driver.Script(Method::GetPowerPolicy, {o});
+    std::int32_t dc = 42, ac = 43;
+    EXPECT_EQ(0, GetIntelADB(&dc, &ac));
+    EXPECT_EQ(42, dc);
+    EXPECT_EQ(43, ac);
+    EXPECT_EQ(Join({{"[Glimmer]GetIntelADB"}, Bracket({})}), sim::TraceLines());
+  }
+  EXPECT_TRUE(driver.openHandles.empty());
+}
+
+TEST_F(DriverClientTest, LockedReadReturnsTwoAndOutputsStay) {
+  driver.Script(Method::PowerApiOpen, {{0, 20}});
+  std::int32_t dc = 42, ac = 43;
+  EXPECT_EQ(2, GetIntelADB(&dc, &ac));
+  EXPECT_EQ(42, dc);
+  EXPECT_EQ(43, ac);
+  EXPECT_EQ(0, driver.Count(Method::PowerApiClose));
+}
+
+TEST_F(DriverClientTest, LockedWriteReportsFailure) {
+  driver.Script(Method::PowerApiOpen, {{0, 20}});
+  EXPECT_EQ(0, SetIntelADB(0));
+  EXPECT_EQ(0, driver.Count(Method::SetPowerPolicy));
+}
+
+TEST_F(DriverClientTest, WriteSendsTheValueInBothFieldsAndTwelveZeroBytes) {
+  for (const std::int32_t value : {0, 1}) {
+    EXPECT_EQ(1, SetIntelADB(value));
+    const Call& write = driver.calls[driver.calls.size() - 2];
+    ASSERT_EQ(Method::SetPowerPolicy, write.method);
+    std::array<std::uint8_t, 20> expected{};
+    std::memcpy(expected.data(), &value, 4);
+    std::memcpy(expected.data() + 4, &value, 4);
+    EXPECT_EQ(expected, write.record) << "value " << value;
+    EXPECT_EQ(3u, write.policyKind);
+    EXPECT_EQ(20u, write.recordSize);
+    EXPECT_EQ(0u, write.errorBefore);
+  }
+  EXPECT_EQ(0, SetIntelADB(-5) - 1) << "no other value is special";
+}
+
+TEST_F(DriverClientTest, WriteIgnoresTheSupportFlags) {
+  ASSERT_EQ(0, dcSupported);
+  ASSERT_EQ(0, acSupported);
+  EXPECT_EQ(1, SetIntelADB(0));
+  EXPECT_EQ(0, driver.dc);
+  EXPECT_EQ(0, driver.ac);
+}
+
+TEST_F(DriverClientTest, SecondLoadKeepsTheOneObject) {
+  EXPECT_EQ(1, LoadIntelADBLibrary());
+  EXPECT_EQ(Lines{"[Glimmer]LoadIntelADBLibrary"}, sim::TraceLines());
+  EXPECT_EQ(1, driver.creations);
+  EXPECT_EQ(1u, windows.createRequests.size());
+}
+
+TEST_F(DriverClientTest, ReleaseOnceThenNothingLeftToRelease) {
+  EXPECT_EQ(1, ReleaseIntelADBLibrary());
+  EXPECT_EQ(0, ReleaseIntelADBLibrary());
+  EXPECT_EQ((Lines{"[Glimmer]ReleaseIntelADBLibrary", "[Glimmer]ReleaseIntelADBLibrary"}),
+            sim::TraceLines());
+  EXPECT_EQ(1, driver.Count(Method::Release));
+}
+
+TEST_F(DriverClientTest, EveryOperationStopsAtTheMissingObject) {
+  ReleaseIntelADBLibrary();
+  windows.traces.clear();
+  const std::size_t callsBefore = driver.calls.size();
+  PowerApiHandle handle = 0;
+  std::int32_t dc = 5, ac = 6;
+  EXPECT_EQ(0, OpenIntelADBPowerAPI(&handle));
+  CloseIntelADBPowerAPI(7);
+  EXPECT_EQ(0, GetIntelADBCapabilities());
+  EXPECT_EQ(0, GetIntelADB(&dc, &ac));
+  EXPECT_EQ(0, SetIntelADB(1));
+  EXPECT_EQ((Lines{"[Glimmer]OpenIntelADBPowerAPI", "[Glimmer]CloseIntelADBPowerAPI",
+                   "[Glimmer]GetIntelADBCapabilities", "[Glimmer]GetIntelADB",
+                   "[Glimmer]SetIntelADB"}),
+            sim::TraceLines());
+  EXPECT_EQ(callsBefore, driver.calls.size());
+  EXPECT_EQ(5, dc);
+}
+
+}  // namespace

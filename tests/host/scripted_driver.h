@@ -1,0 +1,79 @@
+// A scripted stand-in for the graphics driver's control object.
+//
+// It is reached only through its method table, built here by raw position
+// (0 to 24) with its own signatures, so a test that passes proves the
+// program's positions and argument order. Every call is recorded; outcomes
+// are scripted per method, call by call.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+enum class Method { Release, PowerApiOpen, PowerApiClose, GetPowerConsCaps,
+                    GetPowerPolicy, SetPowerPolicy, NotCalled };
+
+struct Outcome {
+  platform::HResult hr = 0;
+  std::uint32_t error = 0;
+};
+
+struct Call {
+  Method method;
+  std::uint32_t handle = 0;        // the handle passed in, or the one handed out
+  std::uint32_t handleBefore = 0;  // PowerApiOpen: the handle's value on entry
+  std::uint32_t errorBefore = 0;   // the error code's value on entry
+  std::uint32_t capsBefore = 0;
+  std::uint32_t policyKind = 0;
+  platform::Guid policyId{};
+  std::uint32_t recordSize = 0;
+  std::array<std::uint8_t, 20> record{};  // as written, or as found on entry
+};
+
+class ScriptedDriver {
+ public:
+  ScriptedDriver();
+  ScriptedDriver(const ScriptedDriver&) = delete;
+  ScriptedDriver& operator=(const ScriptedDriver&) = delete;
+
+  // The COM interface pointer, with one reference taken.
+  void* Create();
+
+  // Outcomes of the next calls of `method`, in order; later calls succeed.
+  void Script(Method method, std::vector<Outcome> outcomes);
+
+  std::uint32_t caps = 0xC;
+  std::int32_t dc = 1;
+  std::int32_t ac = 1;
+  std::uint32_t nextHandle = 0x5100;
+
+  std::vector<Call> calls;
+  std::vector<std::string> breaches;  // contract breaches seen
+  int references = 0;
+  int creations = 0;
+  std::set<std::uint32_t> openHandles;
+
+  int Count(Method method) const;
+  std::vector<Method> Methods() const;
+
+  struct Object {
+    void* const* table;
+    ScriptedDriver* driver;
+  };
+
+ private:
+  friend struct DriverMethods;
+  Outcome Next(Method method);
+  bool Alive(const char* method);
+
+  Object object_;
+  std::array<void*, 25> table_{};
+  std::array<std::deque<Outcome>, 7> script_;
+};
+
+std::string Name(Method method);

@@ -1,0 +1,87 @@
+#include "tests/host/test_support.h"
+
+#include "adb/adb_client.h"
+#include "adb/boot_probe.h"
+#include "app/entry.h"
+
+void LumenkeepTest::SetUp() {
+  sim::Reset();
+  pCUIExternal5 = nullptr;
+  dcSupported = acSupported = 0;
+  adbSupported = dcSetting = acSetting = 0;
+}
+
+void LumenkeepTest::TearDown() {
+  sim::Reset();
+  pCUIExternal5 = nullptr;
+}
+
+void LumenkeepTest::InstallDriver(Creation creation) {
+  sim::RegisterClass(
+      u"IgfxExt.CUIExternal", kTestClassId,
+      [this, creation](const sim::CreateRequest&, void** object) {
+        switch (creation) {
+          case Creation::Works:
+            *object = driver.Create();
+            return sim::kOk;
+          case Creation::Refused:
+            return sim::kFail;
+          case Creation::ReturnsNull:
+            return sim::kOk;
+          case Creation::FailsWithPointer:
+            *object = driver.Create();
+            return sim::kFail;
+        }
+        return sim::kFail;
+      });
+}
+
+int LumenkeepTest::Run(const std::u16string& commandLine) {
+  windows.commandLine = commandLine;
+  return wWinMain(nullptr, nullptr, nullptr, 1);
+}
+
+int LumenkeepTest::RunSwitch(const std::u16string& switchText) {
+  return Run(u"\"C:\\Program Files\\Lumenkeep\\Lumenkeep.exe\" " + switchText);
+}
+
+void LumenkeepTest::ExpectBalanced() {
+  EXPECT_EQ(std::vector<std::string>{}, driver.breaches);
+  EXPECT_TRUE(driver.openHandles.empty()) << "handles left open: " << driver.openHandles.size();
+  int successfulOpens = 0;
+  for (const Call& c : driver.calls)
+    successfulOpens += c.method == Method::PowerApiOpen && c.handle != 0 ? 1 : 0;
+  EXPECT_EQ(successfulOpens, driver.Count(Method::PowerApiClose));
+  if (driver.creations > 0) {
+    EXPECT_EQ(0, driver.references) << "references left";
+    EXPECT_EQ(1, driver.Count(Method::Release));
+    EXPECT_EQ(Method::Release, driver.calls.back().method) << "calls after the release";
+  }
+  EXPECT_EQ(nullptr, pCUIExternal5);
+  EXPECT_TRUE(windows.liveVectors.empty()) << "argument vectors not freed";
+  const bool entered = !windows.enterModels.empty() && !platform::Failed(windows.enterResult);
+  EXPECT_EQ(entered ? 1 : 0, windows.apartmentLeaves);
+}
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+std::vector<std::string> Bracket(std::vector<std::string> inner) {
+  return Join({{"[Glimmer]OpenIntelADBPowerAPI", "[Glimmer]PowerApiOpen success"},
+               inner,
+               {"[Glimmer]CloseIntelADBPowerAPI"}});
+}
+
+std::vector<std::string> ProbeTrace(int dc, int ac) {
+  return Join({{"[Glimmer]CheckIntelADBFromBoot", "[Glimmer]LoadIntelADBLibrary",
+                "[Glimmer]CoCreateInstance Success", "[Glimmer]GetIntelADBCapabilities"},
+               Bracket({"[Glimmer]Support IGFX_ADB_SUPPORTED_DC",
+                        "[Glimmer]Support IGFX_ADB_SUPPORTED_AC"}),
+               {"[Glimmer]GetIntelADB"},
+               Bracket({"[Glimmer]PowerPolicy DC=" + std::to_string(dc) +
+                        ", AC=" + std::to_string(ac)}),
+               {"[Glimmer]IsSystemACPowerOnline", "[Glimmer]AC mode"}});
+}

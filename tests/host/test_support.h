@@ -1,0 +1,48 @@
+// Shared set-up for the host tests: a fresh simulated machine, the
+// program's process-wide state back at its start values, and a scripted
+// driver registered under the driver's class name.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/host/scripted_driver.h"
+#include "tests/host/sim_windows.h"
+
+// {6D1E2C3B-0A0B-4C0D-8E0F-101112131415}: the class identifier the scripted
+// driver is registered under.
+constexpr platform::Guid kTestClassId = {
+    0x6D1E2C3B, 0x0A0B, 0x4C0D,
+    {0x8E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15}};
+
+enum class Creation { Works, Refused, ReturnsNull, FailsWithPointer };
+
+class LumenkeepTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Registers the scripted driver under "IgfxExt.CUIExternal".
+  void InstallDriver(Creation creation = Creation::Works);
+  // Runs the program's entry with this raw command line.
+  int Run(const std::u16string& commandLine);
+  // Runs with the program path followed by `switchText`.
+  int RunSwitch(const std::u16string& switchText);
+
+  // Checks that hold after every run: each successful open closed once, no
+  // close without one, no call after the final release, the object released
+  // once, the apartment left as often as entered, every vector freed.
+  void ExpectBalanced();
+
+  ScriptedDriver driver;
+  sim::Windows& windows = sim::State();
+};
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts);
+
+// Trace of the probe on a driver supporting both sources, on mains power.
+std::vector<std::string> ProbeTrace(int dc, int ac);
+// The trace from one successful open to its close around `inner`.
+std::vector<std::string> Bracket(std::vector<std::string> inner);
