@@ -7,8 +7,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const Lines kSetTrace = Join({{"[Glimmer]SetIntelADB"}, Bracket({})});
-const Lines kRelease = {"[Glimmer]ReleaseIntelADBLibrary"};
+using expected::kLoad;
+using expected::kRelease;
+const Lines kSetTrace = expected::kSet;
 
 class RunTest : public LumenkeepTest {};
 
@@ -54,8 +55,7 @@ TEST_F(RunTest, CreatesTheObjectWithTheDriversClassContextAndInterface) {
 
 TEST_F(RunTest, DriverClassNotRegistered) {
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ((Lines{"[Glimmer]CheckIntelADBFromBoot", "[Glimmer]LoadIntelADBLibrary",
-                   "[Glimmer]SetIntelADB", "[Glimmer]ReleaseIntelADBLibrary"}),
+  EXPECT_EQ(Join({expected::kLoadFailed, {"[Glimmer]SetIntelADB"}, kRelease}),
             sim::TraceLines());
   EXPECT_TRUE(windows.createRequests.empty());
   ExpectBalanced();
@@ -74,9 +74,7 @@ class CreationFailureTest : public RunTest,
 TEST_P(CreationFailureTest, TracesTheFailureAndTouchesNoObject) {
   InstallDriver(GetParam().creation);
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ((Lines{"[Glimmer]CheckIntelADBFromBoot", "[Glimmer]LoadIntelADBLibrary",
-                   "[Glimmer]CoCreateInstance Fail or pCUIExternal5 = NULL",
-                   "[Glimmer]SetIntelADB", "[Glimmer]ReleaseIntelADBLibrary"}),
+  EXPECT_EQ(Join({expected::kCreateFailed, {"[Glimmer]SetIntelADB"}, kRelease}),
             sim::TraceLines());
   EXPECT_EQ(std::vector<Method>{}, driver.Methods());
   EXPECT_EQ(nullptr, pCUIExternal5);
@@ -107,27 +105,17 @@ const Outcome kErrorCode{0, 5};
 const Outcome kLocked{0, 20};
 const Outcome kLockedWithHr{sim::kFail, 20};
 
-const Lines kLoad = {"[Glimmer]CheckIntelADBFromBoot", "[Glimmer]LoadIntelADBLibrary",
-                     "[Glimmer]CoCreateInstance Success"};
-const Lines kCapsBoth = Join({{"[Glimmer]GetIntelADBCapabilities"},
-                              Bracket({"[Glimmer]Support IGFX_ADB_SUPPORTED_DC",
-                                       "[Glimmer]Support IGFX_ADB_SUPPORTED_AC"})});
-const Lines kRead = Join({{"[Glimmer]GetIntelADB"}, Bracket({"[Glimmer]PowerPolicy DC=1, AC=1"})});
-const Lines kPower = {"[Glimmer]IsSystemACPowerOnline", "[Glimmer]AC mode"};
+const Lines kCapsBoth = expected::Capabilities(0xC);
+const Lines kRead = expected::PolicyRead(1, 1);
+const Lines kPower = expected::kMainsPower;
+using expected::kOpenFail;
+using expected::kOpenLock;
 
 Lines CapsOpenFailed(const char* how) {
-  return {"[Glimmer]GetIntelADBCapabilities", "[Glimmer]OpenIntelADBPowerAPI", how,
-          "[Glimmer]OpenIntelADBPowerAPI Fail"};
+  return Join({expected::OpenFailed("GetIntelADBCapabilities", how), {expected::kCapsOpenFail}});
 }
-Lines ReadOpenFailed(const char* how) {
-  return {"[Glimmer]GetIntelADB", "[Glimmer]OpenIntelADBPowerAPI", how};
-}
-Lines SetOpenFailed(const char* how) {
-  return {"[Glimmer]SetIntelADB", "[Glimmer]OpenIntelADBPowerAPI", how};
-}
-
-const char kOpenFail[] = "[Glimmer]PowerApiOpen fail";
-const char kOpenLock[] = "[Glimmer]PowerApiOpen Lock, retry later";
+Lines ReadOpenFailed(const char* how) { return expected::OpenFailed("GetIntelADB", how); }
+Lines SetOpenFailed(const char* how) { return expected::OpenFailed("SetIntelADB", how); }
 
 std::vector<FaultCase> FaultCases() {
   std::vector<FaultCase> cases;

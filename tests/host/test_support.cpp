@@ -63,25 +63,3 @@ void LumenkeepTest::ExpectBalanced() {
   EXPECT_EQ(entered ? 1 : 0, windows.apartmentLeaves);
 }
 
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-std::vector<std::string> Bracket(std::vector<std::string> inner) {
-  return Join({{"[Glimmer]OpenIntelADBPowerAPI", "[Glimmer]PowerApiOpen success"},
-               inner,
-               {"[Glimmer]CloseIntelADBPowerAPI"}});
-}
-
-std::vector<std::string> ProbeTrace(int dc, int ac) {
-  return Join({{"[Glimmer]CheckIntelADBFromBoot", "[Glimmer]LoadIntelADBLibrary",
-                "[Glimmer]CoCreateInstance Success", "[Glimmer]GetIntelADBCapabilities"},
-               Bracket({"[Glimmer]Support IGFX_ADB_SUPPORTED_DC",
-                        "[Glimmer]Support IGFX_ADB_SUPPORTED_AC"}),
-               {"[Glimmer]GetIntelADB"},
-               Bracket({"[Glimmer]PowerPolicy DC=" + std::to_string(dc) +
-                        ", AC=" + std::to_string(ac)}),
-               {"[Glimmer]IsSystemACPowerOnline", "[Glimmer]AC mode"}});
-}

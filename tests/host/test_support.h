@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/expected_trace.h"
 #include "tests/host/scripted_driver.h"
 #include "tests/host/sim_windows.h"
 
@@ -40,9 +41,8 @@ class LumenkeepTest : public ::testing::Test {
   sim::Windows& windows = sim::State();
 };
 
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts);
+using expected::Bracket;
+using expected::Join;
 
 // Trace of the probe on a driver supporting both sources, on mains power.
-std::vector<std::string> ProbeTrace(int dc, int ac);
-// The trace from one successful open to its close around `inner`.
-std::vector<std::string> Bracket(std::vector<std::string> inner);
+inline std::vector<std::string> ProbeTrace(int dc, int ac) { return expected::Probe(dc, ac); }

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs Lumenkeep's main job for real: builds the Windows executable, prepares
+# a Wine prefix with the graphics-driver stand-in, and runs
+#   Lumenkeep.exe SWITCH [ARGUMENTS...]
+# under the trace viewer, printing its trace, its exit code and the driver's
+# ADB setting before and after. Any switch is passed on unchanged.
+#   scripts/run.sh -OFF
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+scripts/install-deps.sh
+
+# Wine runs the 32-bit build where this machine executes 32-bit code, and
+# the same program built for x86-64 where it does not.
+if scripts/runs-32bit-code.sh; then
+  preset=windows-x86 loader=/usr/lib/wine/wine
+else
+  preset=windows-x64 loader=/usr/lib/wine/wine64
+  echo "note: this machine cannot execute 32-bit x86 code; running the x86-64 build of Lumenkeep"
+fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" >/dev/null
+build="$root/build/$preset"
+prefix="$build/wineprefix"
+tests/e2e/prepare.sh "$prefix" "$loader" "$build" >/dev/null
+wine=(tests/e2e/wine.sh "$prefix" "$loader")
+
+setting() {
+  local values
+  values=$("${wine[@]}" reg query 'HKCU\Software\Lumenkeep Test\Driver' 2>/dev/null | tr -d '\r' || true)
+  local dc ac
+  dc=$(awk '$1 == "DC" {print $3}' <<<"$values")
+  ac=$(awk '$1 == "AC" {print $3}' <<<"$values")
+  # The stand-in's setting is 1 for both until something writes it.
+  echo "DC=$((${dc:-1})) AC=$((${ac:-1}))"
+}
+
+echo "driver ADB setting before: $(setting)"
+echo "running: Lumenkeep.exe $*"
+"${wine[@]}" "$build/LumenkeepTrace.exe" 'C:\Program Files\Lumenkeep E2E\Lumenkeep.exe' "$@" | tr -d '\r'
+echo "driver ADB setting after:  $(setting)"

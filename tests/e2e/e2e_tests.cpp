@@ -1,0 +1,351 @@
+// End-to-end scenarios: the real Lumenkeep.exe, started under the trace
+// viewer, against the driver stand-in, in a Wine prefix prepared by
+// prepare.sh. One scenario a run:
+//
+//   e2e_tests SCENARIO      runs it; exit code 0 when every check passed
+//   e2e_tests --list        names every scenario
+//
+// Every check prints what it expected and what it got, like Wine's own
+// conformance tests.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/common/expected_trace.h"
+
+namespace {
+
+using expected::Lines;
+
+const wchar_t kInstallDir[] = L"C:\\Program Files\\Lumenkeep E2E";
+const wchar_t kDriverKey[] = L"Software\\Lumenkeep Test\\Driver";
+
+std::wstring InstallPath(const wchar_t* file) {
+  return std::wstring(kInstallDir) + L"\\" + file;
+}
+
+// ---- checks ----
+
+int failures = 0;
+int passes = 0;
+
+void Check(bool ok, const std::string& what, const std::string& detail) {
+  if (ok) {
+    ++passes;
+    printf("ok: %s\n", what.c_str());
+  } else {
+    ++failures;
+    printf("Test failed: %s: %s\n", what.c_str(), detail.c_str());
+  }
+}
+
+void CheckEqual(long expected, long got, const std::string& what) {
+  Check(expected == got, what + " = " + std::to_string(got),
+        "expected " + std::to_string(expected) + ", got " + std::to_string(got));
+}
+
+void CheckLines(const Lines& expected, const Lines& got, const std::string& what) {
+  std::string detail;
+  const size_t n = expected.size() > got.size() ? expected.size() : got.size();
+  for (size_t i = 0; i < n && detail.empty(); ++i) {
+    const std::string e = i < expected.size() ? expected[i] : "(nothing)";
+    const std::string g = i < got.size() ? got[i] : "(nothing)";
+    if (e != g) detail = "line " + std::to_string(i + 1) + ": expected \"" + e + "\", got \"" + g + "\"";
+  }
+  if (!detail.empty()) {
+    detail += "\n  whole " + what + " got:";
+    for (const std::string& line : got) detail += "\n    " + line;
+  }
+  Check(detail.empty(), what + " (" + std::to_string(got.size()) + " lines)", detail);
+}
+
+// ---- the stand-in's configuration and state ----
+
+void SetNumber(const wchar_t* name, DWORD value) {
+  RegSetKeyValueW(HKEY_CURRENT_USER, kDriverKey, name, REG_DWORD, &value, sizeof value);
+}
+
+void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
+  RegSetKeyValueW(root, key, name, type, value.c_str(),
+                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+long GetNumber(const wchar_t* name) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, kDriverKey, name, RRF_RT_REG_DWORD, nullptr, &value,
+                   &size) != ERROR_SUCCESS)
+    return -999;
+  return static_cast<LONG>(value);
+}
+
+bool CallStandIn(const char* function) {
+  HMODULE dll = LoadLibraryW(InstallPath(L"driver-standin.dll").c_str());
+  if (dll == nullptr) return false;
+  auto entry = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(GetProcAddress(dll, function)));
+  const bool ok = entry != nullptr && SUCCEEDED(entry());
+  FreeLibrary(dll);
+  return ok;
+}
+
+enum class Class { Registered, NotRegistered, ServerMissing };
+
+struct Driver {
+  DWORD dc = 1, ac = 1, caps = 0xC, creation = 0, locked = 0;
+  std::vector<std::wstring> faults;
+  Class registration = Class::Registered;
+};
+
+void PrepareDriver(const Driver& d) {
+  RegDeleteTreeW(HKEY_CURRENT_USER, kDriverKey);
+  SetNumber(L"DC", d.dc);
+  SetNumber(L"AC", d.ac);
+  SetNumber(L"Caps", d.caps);
+  SetNumber(L"Creation", d.creation);
+  SetNumber(L"Locked", d.locked);
+  std::wstring multi;
+  for (const std::wstring& f : d.faults) multi += f + L'\0';
+  multi += L'\0';
+  RegSetKeyValueW(HKEY_CURRENT_USER, kDriverKey, L"Faults", REG_MULTI_SZ, multi.data(),
+                  static_cast<DWORD>(multi.size() * sizeof(wchar_t)));
+  const std::wstring journal = InstallPath(L"journal.txt");
+  DeleteFileW(journal.c_str());
+  SetText(HKEY_CURRENT_USER, kDriverKey, L"Journal", journal);
+
+  if (d.registration == Class::NotRegistered) {
+    CallStandIn("DllUnregisterServer");
+    return;
+  }
+  if (!CallStandIn("DllRegisterServer")) printf("Test failed: cannot register the stand-in\n");
+  if (d.registration == Class::ServerMissing)
+    SetText(HKEY_CLASSES_ROOT,
+            L"CLSID\\{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}\\InprocServer32", nullptr,
+            L"C:\\Program Files\\Lumenkeep E2E\\no-such-driver.dll");
+}
+
+Lines ReadJournal() {
+  Lines lines;
+  FILE* file = _wfopen(InstallPath(L"journal.txt").c_str(), L"rb");
+  if (file == nullptr) return lines;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, file) != nullptr) {
+    std::string line = buffer;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    lines.push_back(line);
+  }
+  fclose(file);
+  return lines;
+}
+
+// ---- running the program under the viewer ----
+
+struct Run {
+  Lines trace;
+  long exitCode = -999;
+  bool viewerExited = false;
+};
+
+Run RunProgram(const std::wstring& arguments) {
+  std::wstring command = L"\"" + InstallPath(L"LumenkeepTrace.exe") + L"\" \"" +
+                         InstallPath(L"Lumenkeep.exe") + L"\"";
+  if (!arguments.empty()) command += L" " + arguments;
+
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  CreatePipe(&readEnd, &writeEnd, &inherit, 0);
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION process = {};
+  Run run;
+  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process);
+  CloseHandle(writeEnd);
+  if (!started) {
+    CloseHandle(readEnd);
+    printf("Test failed: cannot start the trace viewer\n");
+    ++failures;
+    return run;
+  }
+  std::string output;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) output.append(buffer, got);
+  CloseHandle(readEnd);
+  run.viewerExited = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("exit code: ", 0) == 0) {
+      run.exitCode = strtol(line.c_str() + 11, nullptr, 10);
+    } else {
+      run.trace.push_back(line);
+    }
+    start = end + 1;
+  }
+  return run;
+}
+
+// ---- scenarios ----
+
+struct Expect {
+  Lines trace;
+  long dc, ac;       // the stand-in's setting afterwards
+  bool created;      // whether a driver object existed during the run
+};
+
+struct Scenario {
+  std::string name;
+  Driver driver;
+  std::wstring arguments;
+  std::function<Expect()> expect;
+};
+
+using namespace expected;
+
+Lines Typical(int dc, int ac) { return Join({Probe(dc, ac), kSet, kRelease}); }
+Lines ProbeOnly(int dc, int ac) { return Join({Probe(dc, ac), kRelease}); }
+Lines CapsThenSet(unsigned word) {
+  if ((word & 0xC) == 0) return Join({kLoad, Capabilities(word), kSet, kRelease});
+  return Join({kLoad, Capabilities(word), PolicyRead(1, 1), kMainsPower, kSet, kRelease});
+}
+
+std::vector<Scenario> Scenarios() {
+  const Lines loadThenSet = Join({kLoadFailed, {"[Glimmer]SetIntelADB"}, kRelease});
+  const Lines createFailedThenSet = Join({kCreateFailed, {"[Glimmer]SetIntelADB"}, kRelease});
+  const Lines beforeRead = Join({kLoad, Capabilities(0xC)});
+  const Lines beforeSet = Join({beforeRead, PolicyRead(1, 1), kMainsPower});
+  const Lines capsOpenFailed = OpenFailed("GetIntelADBCapabilities", kOpenFail);
+  const Lines capsOpenLocked = OpenFailed("GetIntelADBCapabilities", kOpenLock);
+
+  std::vector<Scenario> s = {
+      {"off", {}, L"-OFF", [] { return Expect{Typical(1, 1), 0, 0, true}; }},
+      {"on", {.dc = 0, .ac = 0}, L"-ON", [] { return Expect{Typical(0, 0), 1, 1, true}; }},
+      {"no-switch", {}, L"", [] { return Expect{{}, 1, 1, false}; }},
+      {"unknown-switch", {}, L"-STATUS", [] { return Expect{ProbeOnly(1, 1), 1, 1, true}; }},
+      {"lower-case-switch", {}, L"-off", [] { return Expect{ProbeOnly(1, 1), 1, 1, true}; }},
+      {"quoted-switch", {}, L"\"-OFF\"", [] { return Expect{Typical(1, 1), 0, 0, true}; }},
+      {"words-after-switch", {.dc = 0, .ac = 0}, L"-ON -OFF \"and more\"",
+       [] { return Expect{Typical(0, 0), 1, 1, true}; }},
+      {"class-not-registered", {.registration = Class::NotRegistered}, L"-OFF",
+       [=] { return Expect{loadThenSet, 1, 1, false}; }},
+      {"server-missing", {.registration = Class::ServerMissing}, L"-OFF",
+       [=] { return Expect{createFailedThenSet, 1, 1, false}; }},
+      {"creation-refused", {.creation = 1}, L"-OFF",
+       [=] { return Expect{createFailedThenSet, 1, 1, false}; }},
+      {"creation-null", {.creation = 2}, L"-OFF",
+       [=] { return Expect{createFailedThenSet, 1, 1, false}; }},
+      {"caps-read-fails", {.faults = {L"GetPowerConsCaps 1 hresult"}}, L"-OFF",
+       [] {
+         return Expect{Join({kLoad, {"[Glimmer]GetIntelADBCapabilities"},
+                             Bracket({"[Glimmer]GetPowerConsCaps Fail"}), kSet, kRelease}),
+                       0, 0, true};
+       }},
+      {"caps-open-locked", {.faults = {L"PowerApiOpen 1 lock"}}, L"-OFF",
+       [=] { return Expect{Join({kLoad, capsOpenLocked, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true}; }},
+      {"read-open-locked", {.faults = {L"PowerApiOpen 2 lockhr"}}, L"-OFF",
+       [=] {
+         return Expect{Join({beforeRead, OpenFailed("GetIntelADB", kOpenLock), kSet, kRelease}),
+                       0, 0, true};
+       }},
+      {"set-open-locked", {.faults = {L"PowerApiOpen 3 lock"}}, L"-OFF",
+       [=] { return Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenLock), kRelease}), 1, 1, true}; }},
+      {"driver-locked", {.locked = 1}, L"-OFF",
+       [=] {
+         return Expect{Join({kLoad, capsOpenLocked, {kCapsOpenFail},
+                             OpenFailed("SetIntelADB", kOpenLock), kRelease}),
+                       1, 1, true};
+       }},
+      {"open-fails-by-hresult", {.faults = {L"PowerApiOpen 1 hresult"}}, L"-OFF",
+       [=] { return Expect{Join({kLoad, capsOpenFailed, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true}; }},
+      {"open-fails-by-error-code", {.faults = {L"PowerApiOpen 3 error"}}, L"-OFF",
+       [=] { return Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenFail), kRelease}), 1, 1, true}; }},
+      {"policy-read-fails", {.faults = {L"GetPowerPolicy 1 error"}}, L"-OFF",
+       [=] {
+         return Expect{Join({beforeRead, {"[Glimmer]GetIntelADB"}, Bracket({}), kSet, kRelease}),
+                       0, 0, true};
+       }},
+      {"policy-write-fails", {.faults = {L"SetPowerPolicy 1 hresult"}}, L"-OFF",
+       [=] { return Expect{Join({beforeSet, kSet, kRelease}), 1, 1, true}; }},
+      {"close-fails", {.faults = {L"PowerApiClose 1 hresult", L"PowerApiClose 3 error"}},
+       L"-OFF", [] { return Expect{Typical(1, 1), 0, 0, true}; }},
+  };
+  for (const unsigned word : {0x0u, 0x3u, 0x4u, 0x8u, 0xCu}) {
+    char name[16];
+    snprintf(name, sizeof name, "caps-0x%X", word);
+    s.push_back({name, {.caps = word}, L"-OFF",
+                 [word] { return Expect{CapsThenSet(word), 0, 0, true}; }});
+  }
+  return s;
+}
+
+// What the stand-in saw: no breach of the call contract, every successful
+// open closed, and the object released exactly when one was made.
+void CheckJournal(bool created) {
+  const Lines journal = ReadJournal();
+  int breaches = 0, opens = 0, closes = 0, releases = 0;
+  std::string firstBreach;
+  for (const std::string& line : journal) {
+    if (line.rfind("BREACH", 0) == 0 && breaches++ == 0) firstBreach = line;
+    if (line.rfind("PowerApiOpen hr=0x00000000 error=0 ", 0) == 0) ++opens;
+    if (line.rfind("PowerApiClose ", 0) == 0) ++closes;
+    if (line == "Release final") ++releases;
+  }
+  Check(breaches == 0, "no contract breach in the driver journal",
+        std::to_string(breaches) + " breaches, the first: " + firstBreach);
+  CheckEqual(opens, closes, "closes of successful opens");
+  CheckEqual(created ? 1 : 0, releases, "final releases of the driver object");
+}
+
+int RunScenario(const Scenario& scenario) {
+  printf("scenario %s: Lumenkeep.exe %ls\n", scenario.name.c_str(), scenario.arguments.c_str());
+  PrepareDriver(scenario.driver);
+  const Run run = RunProgram(scenario.arguments);
+  const Expect expect = scenario.expect();
+  Check(run.viewerExited, "the trace viewer finished", "it did not finish in 30 s");
+  CheckLines(expect.trace, run.trace, "trace");
+  CheckEqual(0, run.exitCode, "exit code");
+  CheckEqual(expect.dc, GetNumber(L"DC"), "driver DC setting afterwards");
+  CheckEqual(expect.ac, GetNumber(L"AC"), "driver AC setting afterwards");
+  CheckJournal(expect.created);
+  CallStandIn("DllRegisterServer");
+  printf("%s: %d passed, %d failed\n", scenario.name.c_str(), passes, failures);
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  const std::vector<Scenario> scenarios = Scenarios();
+  if (argc == 2 && wcscmp(argv[1], L"--list") == 0) {
+    for (const Scenario& s : scenarios) printf("%s\n", s.name.c_str());
+    return 0;
+  }
+  if (argc != 2) {
+    fprintf(stderr, "usage: e2e_tests SCENARIO | --list\n");
+    return 2;
+  }
+  char name[128] = {};
+  WideCharToMultiByte(CP_UTF8, 0, argv[1], -1, name, sizeof name - 1, nullptr, nullptr);
+  for (const Scenario& s : scenarios)
+    if (s.name == name) return RunScenario(s);
+  fprintf(stderr, "e2e_tests: no scenario named %s\n", name);
+  return 2;
+}
