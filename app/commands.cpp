@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include "adb/adb_client.h"
+#include "logon/finish_at_logon.h"
 
 namespace {
 
@@ -11,10 +12,20 @@ struct Command {
 
 void SwitchAdbOn() { SetIntelADB(1); }
 void SwitchAdbOff() { SetIntelADB(0); }
+void InstallFinishAtLogon() { SetFinishAtLogon(1); }
+
+// The logon run: switch ADB on, then remove the value whatever the driver
+// said, so that it runs once.
+void FinishAtLogon() {
+  SetIntelADB(1);
+  SetFinishAtLogon(0);
+}
 
 constexpr Command kCommands[] = {
     {u"-ON", SwitchAdbOn},
     {u"-OFF", SwitchAdbOff},
+    {u"-INSTALL", InstallFinishAtLogon},
+    {u"-FINISH", FinishAtLogon},
 };
 
 bool SameText(const char16_t* a, const char16_t* b) {

@@ -35,9 +35,17 @@ struct PowerStatus {
   std::uint32_t batteryFullLifeTime;
 };
 
+struct RegistryKeyTag;
+using RegistryKey = RegistryKeyTag*;
+
 inline bool Failed(HResult hr) { return hr < 0; }
 
 constexpr std::uint32_t kCoinitMultithreaded = 0;
+constexpr std::uint32_t kMaxPath = 260;
+constexpr std::int32_t kErrorSuccess = 0;
+constexpr std::int32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 
 // Writes one complete message to the debugger output channel.
 void Trace(const char16_t* message);
@@ -47,6 +55,9 @@ const char16_t* ProcessCommandLine();
 // Splits with the Windows rules into one block; null when it cannot.
 char16_t** SplitCommandLine(const char16_t* commandLine, int* count);
 void FreeArgumentVector(char16_t** vector);
+// Own executable's path, like GetModuleFileNameW: the units copied without
+// the terminator; 0 on failure; `capacity` when the path was cut short.
+std::uint32_t OwnModulePath(char16_t* buffer, std::uint32_t capacity);
 
 // Formats like wsprintfW; returns the units written without the terminator.
 int FormatText(char16_t* buffer, const char16_t* format, ...);
@@ -60,5 +71,16 @@ void LeaveComApartment();
 HResult ClassIdFromName(const char16_t* progId, Guid* classId);
 HResult CreateComObject(const Guid& classId, std::uint32_t context,
                         const Guid& interfaceId, void** object);
+
+// Registry. Each returns the Win32 error code (0 is success).
+RegistryKey CurrentUserRoot();
+std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey,
+                             std::uint32_t options, std::uint32_t access,
+                             RegistryKey* key);
+std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name,
+                              std::uint32_t type, const void* data,
+                              std::uint32_t byteCount);
+std::int32_t RegistryDeleteValue(RegistryKey key, const char16_t* name);
+void RegistryCloseKey(RegistryKey key);
 
 }  // namespace platform

@@ -42,6 +42,11 @@ char16_t** SplitCommandLine(const char16_t* commandLine, int* count) {
 
 void FreeArgumentVector(char16_t** vector) { GlobalFree(vector); }
 
+std::uint32_t OwnModulePath(char16_t* buffer, std::uint32_t capacity) {
+  return GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer),
+                            capacity);
+}
+
 int FormatText(char16_t* buffer, const char16_t* format, ...) {
   va_list arguments;
   va_start(arguments, format);
@@ -71,5 +76,29 @@ HResult CreateComObject(const Guid& classId, std::uint32_t context,
   return CoCreateInstance(Native(classId), nullptr, context,
                           Native(interfaceId), object);
 }
+
+RegistryKey CurrentUserRoot() {
+  return reinterpret_cast<RegistryKey>(HKEY_CURRENT_USER);
+}
+
+std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey,
+                             std::uint32_t options, std::uint32_t access,
+                             RegistryKey* key) {
+  return RegOpenKeyExW(reinterpret_cast<HKEY>(root), Wide(subKey), options,
+                       access, reinterpret_cast<HKEY*>(key));
+}
+
+std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name,
+                              std::uint32_t type, const void* data,
+                              std::uint32_t byteCount) {
+  return RegSetValueExW(reinterpret_cast<HKEY>(key), Wide(name), 0, type,
+                        static_cast<const BYTE*>(data), byteCount);
+}
+
+std::int32_t RegistryDeleteValue(RegistryKey key, const char16_t* name) {
+  return RegDeleteValueW(reinterpret_cast<HKEY>(key), Wide(name));
+}
+
+void RegistryCloseKey(RegistryKey key) { RegCloseKey(reinterpret_cast<HKEY>(key)); }
 
 }  // namespace platform

@@ -96,6 +96,22 @@ char16_t** PackVector(const std::vector<std::u16string>& arguments) {
 
 }  // namespace
 
+std::u16string Windows::Lower(std::u16string text) {
+  for (char16_t& c : text)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  return text;
+}
+
+RegistryValues* Windows::RunValues() {
+  const auto found = keys.find(Lower(kRunKey));
+  return found == keys.end() ? nullptr : &found->second;
+}
+
+std::vector<std::uint8_t> TextBytes(const std::u16string& text) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.c_str());
+  return {bytes, bytes + (text.size() + 1) * sizeof(char16_t)};
+}
+
 Windows& State() {
   static Windows windows;
   return windows;
@@ -153,6 +169,18 @@ void FreeArgumentVector(char16_t** vector) {
   }
 }
 
+std::uint32_t OwnModulePath(char16_t* buffer, std::uint32_t capacity) {
+  if (State().modulePathFails) return 0;
+  const std::u16string& path = State().modulePath;
+  if (path.size() + 1 > capacity) {  // cut short, terminated, as Windows does
+    std::memcpy(buffer, path.data(), (capacity - 1) * sizeof(char16_t));
+    buffer[capacity - 1] = 0;
+    return capacity;
+  }
+  std::memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(char16_t));
+  return static_cast<std::uint32_t>(path.size());
+}
+
 // Enough of wsprintfW for the program's formats: %d and %%.
 int FormatText(char16_t* buffer, const char16_t* format, ...) {
   va_list arguments;
@@ -203,6 +231,62 @@ HResult CreateComObject(const Guid& classId, std::uint32_t context,
   const auto found = State().factories.find(sim::Key(classId));
   if (found == State().factories.end()) return sim::kClassNotRegistered;
   return found->second(request, object);
+}
+
+// Key handles are numbers that index the open-key list: 0x1000 and up.
+namespace {
+constexpr std::uintptr_t kCurrentUser = 0x80000001;
+std::uintptr_t nextKey = 0x1000;
+std::map<std::uintptr_t, std::u16string> keyPaths;
+
+sim::RegistryValues* ValuesOf(RegistryKey key) {
+  const auto path = keyPaths.find(reinterpret_cast<std::uintptr_t>(key));
+  if (path == keyPaths.end() || State().openKeys.count(path->first) == 0) return nullptr;
+  const auto found = State().keys.find(path->second);
+  return found == State().keys.end() ? nullptr : &found->second;
+}
+
+std::u16string LowerName(const char16_t* name) {
+  return sim::Windows::Lower(name == nullptr ? u"" : name);
+}
+}  // namespace
+
+RegistryKey CurrentUserRoot() { return reinterpret_cast<RegistryKey>(kCurrentUser); }
+
+std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey,
+                             std::uint32_t options, std::uint32_t access,
+                             RegistryKey* key) {
+  State().keyOpens.push_back({subKey, options, access});
+  if (reinterpret_cast<std::uintptr_t>(root) != kCurrentUser) return 6;  // invalid handle
+  const std::u16string path = sim::Windows::Lower(subKey);
+  if (State().keys.count(path) == 0) return kErrorFileNotFound;
+  const std::uintptr_t handle = nextKey++;
+  keyPaths[handle] = path;
+  State().openKeys.insert(handle);
+  *key = reinterpret_cast<RegistryKey>(handle);
+  return kErrorSuccess;
+}
+
+std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name,
+                              std::uint32_t type, const void* data,
+                              std::uint32_t byteCount) {
+  sim::RegistryValues* values = ValuesOf(key);
+  if (values == nullptr) return 6;
+  if (State().setValueError != 0) return State().setValueError;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  (*values)[LowerName(name)] = {type, {bytes, bytes + byteCount}};
+  return kErrorSuccess;
+}
+
+std::int32_t RegistryDeleteValue(RegistryKey key, const char16_t* name) {
+  sim::RegistryValues* values = ValuesOf(key);
+  if (values == nullptr) return 6;
+  if (State().deleteValueError != 0) return State().deleteValueError;
+  return values->erase(LowerName(name)) == 1 ? kErrorSuccess : kErrorFileNotFound;
+}
+
+void RegistryCloseKey(RegistryKey key) {
+  State().openKeys.erase(reinterpret_cast<std::uintptr_t>(key));
 }
 
 }  // namespace platform

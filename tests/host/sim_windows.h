@@ -32,6 +32,21 @@ struct CreateRequest {
 using ObjectFactory =
     std::function<platform::HResult(const CreateRequest&, void** object)>;
 
+constexpr char16_t kRunKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+struct RegistryValue {
+  std::uint32_t type;
+  std::vector<std::uint8_t> data;
+};
+// Values by name; names compare without regard to letter case.
+using RegistryValues = std::map<std::u16string, RegistryValue>;
+
+struct KeyOpen {
+  std::u16string subKey;
+  std::uint32_t options;
+  std::uint32_t access;
+};
+
 struct Windows {
   // Process.
   std::u16string commandLine = u"\"C:\\Program Files\\Lumenkeep\\Lumenkeep.exe\"";
@@ -39,6 +54,8 @@ struct Windows {
   std::set<char16_t**> liveVectors;
   int vectorsFreed = 0;
   std::vector<std::u16string> traces;
+  std::u16string modulePath = u"C:\\Program Files\\Lumenkeep\\Lumenkeep.exe";
+  bool modulePathFails = false;
 
   // Power status.
   bool powerStatusFails = false;
@@ -53,6 +70,17 @@ struct Windows {
   std::vector<std::u16string> classNameLookups;
   std::map<std::vector<std::uint8_t>, ObjectFactory> factories;
   std::vector<CreateRequest> createRequests;
+
+  // Registry: the current user's keys by path (any letter case); the Run
+  // key exists, as on every Windows.
+  std::map<std::u16string, RegistryValues> keys = {{Lower(kRunKey), {}}};
+  std::vector<KeyOpen> keyOpens;
+  std::set<std::uintptr_t> openKeys;
+  std::int32_t setValueError = 0;     // forced result of the next writes
+  std::int32_t deleteValueError = 0;  // forced result of the next deletes
+
+  static std::u16string Lower(std::u16string text);
+  RegistryValues* RunValues();
 };
 
 // The one simulated machine; Reset() makes it new.
@@ -67,5 +95,8 @@ void RegisterClass(const std::u16string& progId, const platform::Guid& classId,
 std::vector<std::string> TraceLines();
 
 bool SameGuid(const platform::Guid& a, const platform::Guid& b);
+
+// The text of a REG_SZ value, terminator included, as stored bytes.
+std::vector<std::uint8_t> TextBytes(const std::u16string& text);
 
 }  // namespace sim

@@ -59,7 +59,8 @@ void LumenkeepTest::ExpectBalanced() {
   }
   EXPECT_EQ(nullptr, pCUIExternal5);
   EXPECT_TRUE(windows.liveVectors.empty()) << "argument vectors not freed";
-  const bool entered = !windows.enterModels.empty() && !platform::Failed(windows.enterResult);
-  EXPECT_EQ(entered ? 1 : 0, windows.apartmentLeaves);
+  EXPECT_TRUE(windows.openKeys.empty()) << "registry keys left open: " << windows.openKeys.size();
+  const std::size_t entered = platform::Failed(windows.enterResult) ? 0 : windows.enterModels.size();
+  EXPECT_EQ(entered, static_cast<std::size_t>(windows.apartmentLeaves)) << "apartments left";
 }
 
