@@ -5,6 +5,12 @@
 //   e2e_tests SCENARIO      runs it; exit code 0 when every check passed
 //   e2e_tests --list        names every scenario
 //
+//   e2e_tests logon-check FILE
+//                           after a real logon: the listener's output in FILE
+//                           holds the logon run's trace, ADB is on, the Run
+//                           value is gone
+//   e2e_tests logon-done    exit code 0 once the logon run has finished
+//
 // Every check prints what it expected and what it got, like Wine's own
 // conformance tests.
 #include <windows.h>
@@ -23,6 +29,8 @@ using expected::Lines;
 
 const wchar_t kInstallDir[] = L"C:\\Program Files\\Lumenkeep E2E";
 const wchar_t kDriverKey[] = L"Software\\Lumenkeep Test\\Driver";
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kRunValue[] = L"Lumenkeep";
 
 std::wstring InstallPath(const wchar_t* file) {
   return std::wstring(kInstallDir) + L"\\" + file;
@@ -215,7 +223,68 @@ struct Scenario {
   Driver driver;
   std::wstring arguments;
   std::function<Expect()> expect;
+  std::function<void()> before = [] {};  // more set-up
+  std::function<void()> after = [] {};   // more checks
 };
+
+// ---- the Run value ----
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (const wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+bool RunKeyExists() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+struct RunValue {
+  bool present = false;
+  DWORD type = 0;
+  DWORD bytes = 0;
+  std::wstring text;
+};
+
+RunValue ReadRunValue() {
+  RunValue value;
+  wchar_t data[1024] = {};
+  DWORD bytes = sizeof data - sizeof(wchar_t);
+  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, RRF_RT_ANY | RRF_NOEXPAND, &value.type,
+                   data, &bytes) != ERROR_SUCCESS)
+    return value;
+  value.present = true;
+  value.bytes = bytes;
+  value.text = data;
+  return value;
+}
+
+void PutRunValue() {
+  SetText(HKEY_CURRENT_USER, kRunKey, kRunValue, L"\"C:\\old place\\Lumenkeep.exe\" -FINISH");
+}
+
+void DeleteRunValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue); }
+
+const std::wstring kFinishCommand =
+    L"\"C:\\Program Files\\Lumenkeep E2E\\Lumenkeep.exe\" -FINISH";
+
+void CheckRunValueWritten() {
+  const RunValue value = ReadRunValue();
+  Check(value.present, "the Run value exists", "it does not");
+  CheckEqual(REG_SZ, static_cast<long>(value.type), "Run value type");
+  Check(value.text == kFinishCommand, "Run value text: " + Narrow(value.text),
+        "expected " + Narrow(kFinishCommand) + ", got " + Narrow(value.text));
+  CheckEqual(static_cast<long>((kFinishCommand.size() + 1) * 2), static_cast<long>(value.bytes),
+             "Run value byte count");
+}
+
+void CheckRunValueGone() {
+  const RunValue value = ReadRunValue();
+  Check(!value.present, "the Run value is gone", "it holds " + Narrow(value.text));
+}
 
 using namespace expected;
 
@@ -283,6 +352,35 @@ std::vector<Scenario> Scenarios() {
        }},
       {"policy-write-fails", {.faults = {L"SetPowerPolicy 1 hresult"}}, L"-OFF",
        [=] { return Expect{Join({beforeSet, kSet, kRelease}), 1, 1, true}; }},
+      {"install-writes-run-value", {.dc = 0, .ac = 1}, L"-INSTALL",
+       [] { return Expect{ProbeOnly(0, 1), 0, 1, true}; }, [] {}, CheckRunValueWritten},
+      {"install-twice", {}, L"-INSTALL", [] { return Expect{ProbeOnly(1, 1), 1, 1, true}; },
+       [] { SetText(HKEY_CURRENT_USER, kRunKey, kRunValue, kFinishCommand); },
+       CheckRunValueWritten},
+      {"finish-without-value", {.dc = 0, .ac = 0}, L"-FINISH",
+       [] { return Expect{Typical(0, 0), 1, 1, true}; }, [] {}, CheckRunValueGone},
+      {"finish-when-locked", {.dc = 0, .ac = 0, .locked = 1}, L"-FINISH",
+       [=] {
+         return Expect{Join({kLoad, capsOpenLocked, {kCapsOpenFail},
+                             OpenFailed("SetIntelADB", kOpenLock), kRelease}),
+                       0, 0, true};
+       },
+       PutRunValue, CheckRunValueGone},
+      {"finish-without-driver", {.dc = 0, .ac = 0, .registration = Class::NotRegistered},
+       L"-FINISH", [=] { return Expect{loadThenSet, 0, 0, false}; }, PutRunValue,
+       CheckRunValueGone},
+      {"install-without-run-key", {}, L"-INSTALL",
+       [] { return Expect{ProbeOnly(1, 1), 1, 1, true}; },
+       [] { RegDeleteTreeW(HKEY_CURRENT_USER, kRunKey); RegDeleteKeyW(HKEY_CURRENT_USER, kRunKey); },
+       [] { Check(!RunKeyExists(), "the Run key was not created", "it was"); }},
+      // The first half of the next-logon test (logon.sh); the journal is
+      // emptied for the logon run.
+      {"logon-install", {.dc = 0, .ac = 0}, L"-INSTALL",
+       [] { return Expect{ProbeOnly(0, 0), 0, 0, true}; }, [] {},
+       [] {
+         CheckRunValueWritten();
+         DeleteFileW(InstallPath(L"journal.txt").c_str());
+       }},
       {"close-fails", {.faults = {L"PowerApiClose 1 hresult", L"PowerApiClose 3 error"}},
        L"-OFF", [] { return Expect{Typical(1, 1), 0, 0, true}; }},
   };
@@ -313,9 +411,20 @@ void CheckJournal(bool created) {
   CheckEqual(created ? 1 : 0, releases, "final releases of the driver object");
 }
 
+// Every scenario starts with the Run key present and without our value.
+void PrepareRunKey() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) == ERROR_SUCCESS)
+    RegCloseKey(key);
+  DeleteRunValue();
+}
+
 int RunScenario(const Scenario& scenario) {
   printf("scenario %s: Lumenkeep.exe %ls\n", scenario.name.c_str(), scenario.arguments.c_str());
   PrepareDriver(scenario.driver);
+  PrepareRunKey();
+  scenario.before();
   const Run run = RunProgram(scenario.arguments);
   const Expect expect = scenario.expect();
   Check(run.viewerExited, "the trace viewer finished", "it did not finish in 30 s");
@@ -324,9 +433,47 @@ int RunScenario(const Scenario& scenario) {
   CheckEqual(expect.dc, GetNumber(L"DC"), "driver DC setting afterwards");
   CheckEqual(expect.ac, GetNumber(L"AC"), "driver AC setting afterwards");
   CheckJournal(expect.created);
+  scenario.after();
   CallStandIn("DllRegisterServer");
+  if (scenario.name != "logon-install") PrepareRunKey();
   printf("%s: %d passed, %d failed\n", scenario.name.c_str(), passes, failures);
   return failures == 0 ? 0 : 1;
+}
+
+// The logon run's trace, from the system-wide listener's "PID: message"
+// lines: all of one process, which must be the only one that wrote.
+int CheckLogon(const wchar_t* listenerOutput) {
+  printf("logon: the run the shell started at logon\n");
+  FILE* file = _wfopen(listenerOutput, L"rb");
+  Lines trace;
+  std::string pids;
+  if (file != nullptr) {
+    char buffer[1024];
+    while (fgets(buffer, sizeof buffer, file) != nullptr) {
+      std::string line = buffer;
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+      const size_t colon = line.find(": ");
+      if (colon == std::string::npos) continue;
+      const std::string pid = line.substr(0, colon);
+      if (pids.find("[" + pid + "]") == std::string::npos) pids += "[" + pid + "]";
+      trace.push_back(line.substr(colon + 2));
+    }
+    fclose(file);
+  }
+  Check(pids.find("][") == std::string::npos, "one process wrote (" + pids + ")",
+        "several did: " + pids);
+  CheckLines(Typical(0, 0), trace, "logon run's trace");
+  CheckEqual(1, GetNumber(L"DC"), "driver DC setting after the logon");
+  CheckEqual(1, GetNumber(L"AC"), "driver AC setting after the logon");
+  CheckRunValueGone();
+  CheckJournal(true);
+  PrepareRunKey();
+  printf("logon: %d passed, %d failed\n", passes, failures);
+  return failures == 0 ? 0 : 1;
+}
+
+bool LogonDone() {
+  return !ReadRunValue().present && GetNumber(L"DC") == 1 && GetNumber(L"AC") == 1;
 }
 
 }  // namespace
@@ -338,8 +485,10 @@ int wmain(int argc, wchar_t** argv) {
     for (const Scenario& s : scenarios) printf("%s\n", s.name.c_str());
     return 0;
   }
+  if (argc == 3 && wcscmp(argv[1], L"logon-check") == 0) return CheckLogon(argv[2]);
+  if (argc == 2 && wcscmp(argv[1], L"logon-done") == 0) return LogonDone() ? 0 : 1;
   if (argc != 2) {
-    fprintf(stderr, "usage: e2e_tests SCENARIO | --list\n");
+    fprintf(stderr, "usage: e2e_tests SCENARIO | --list | logon-check FILE | logon-done\n");
     return 2;
   }
   char name[128] = {};
