@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Builds, then prints Lumenkeep.exe's footprint and start-up cost:
+# - the size of the 32-bit executable and of each of its sections;
+# - its import list;
+# - whether the program's own code can allocate from the heap;
+# - the median wall time of 10 "Lumenkeep.exe -OFF" runs under Wine against
+#   the driver stand-in (one warm wineserver), next to the median of 10 runs
+#   of a floor executable built with the same flags that does only the
+#   unavoidable work (split the command line, enter and leave the apartment,
+#   create and release the driver object), and of a do-nothing executable.
+#   scripts/benchmark.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+scripts/install-deps.sh
+if scripts/runs-32bit-code.sh; then
+  preset=windows-x86 loader=/usr/lib/wine/wine
+else
+  preset=windows-x64 loader=/usr/lib/wine/wine64
+fi
+for p in windows-x86 $preset; do
+  cmake --preset "$p" >/dev/null
+  cmake --build --preset "$p" >/dev/null
+done
+
+exe=build/windows-x86/Lumenkeep.exe
+echo "== Lumenkeep.exe (32-bit): $(stat -c %s "$exe") bytes"
+i686-w64-mingw32-objdump -h "$exe" | awk '/^ +[0-9]+ / {print $2, $3}' |
+  while read -r name size; do printf '  %-9s %6d bytes\n' "$name" "$((16#$size))"; done
+echo "== imports"
+i686-w64-mingw32-objdump -p "$exe" | awk -F'\t' '
+  /DLL Name:/ {split($2, w, " "); dll = w[3]; list = ""; next}
+  dll != "" && NF == 3 {split($3, w, " "); list = list " " w[2]; next}
+  dll != "" && list != "" {print "  " dll ":" list; dll = ""}'
+
+echo "== heap allocation in the program's own code"
+objects=$(find build/windows-x86/CMakeFiles/Lumenkeep.dir -name '*.obj' ! -path '*platform*')
+found=$(i686-w64-mingw32-nm -u $objects |
+  grep -E ' _?(malloc|calloc|realloc|_Znwj|_Znaj|HeapAlloc|LocalAlloc|GlobalAlloc)(@[0-9]+)?$' || true)
+echo "  ${found:-none: no reference to malloc, operator new or a Windows heap call}"
+
+build="$root/build/$preset"
+prefix="$build/wineprefix"
+tests/e2e/prepare.sh "$prefix" "$loader" "$build" >/dev/null
+install="$prefix/drive_c/Program Files/Lumenkeep E2E"
+cp "$build/bench/bench_floor.exe" "$build/bench/bench_do_nothing.exe" "$install/"
+wine=(tests/e2e/wine.sh "$prefix" "$loader")
+"${wine[@]}" reg delete 'HKCU\Software\Lumenkeep Test\Driver' /v Journal /f >/dev/null 2>&1 || true
+"${wine[@]}" reg delete 'HKCU\Software\Lumenkeep Test\Driver' /v Faults /f >/dev/null 2>&1 || true
+"${wine[@]}" reg add 'HKCU\Software\Lumenkeep Test\Driver' /v Locked /t REG_DWORD /d 0 /f >/dev/null
+"${wine[@]}" reg add 'HKCU\Software\Lumenkeep Test\Driver' /v Creation /t REG_DWORD /d 0 /f >/dev/null
+
+ms() {  # wall time of one run, in milliseconds
+  local start end
+  start=$(date +%s%N)
+  "${wine[@]}" "C:\\Program Files\\Lumenkeep E2E\\$1" -OFF
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000000))
+}
+median() { tr ' ' '\n' | sort -n | awk '{a[NR] = $1} END {print (a[5] + a[6]) / 2}'; }
+
+for exe in Lumenkeep.exe bench_floor.exe bench_do_nothing.exe; do ms "$exe" >/dev/null; done  # warm up
+lk="" fl="" dn=""
+for _ in $(seq 10); do  # interleaved, so that drift hits all three alike
+  lk+="$(ms Lumenkeep.exe) "
+  fl+="$(ms bench_floor.exe) "
+  dn+="$(ms bench_do_nothing.exe) "
+done
+lk_m=$(median <<<"$lk") fl_m=$(median <<<"$fl") dn_m=$(median <<<"$dn")
+echo "== start-up under Wine ($preset build, median of 10 runs, ms)"
+echo "  Lumenkeep.exe -OFF: $lk_m   ($lk)"
+echo "  floor:              $fl_m   ($fl)"
+echo "  do-nothing:         $dn_m   ($dn)"
+awk -v a="$lk_m" -v b="$fl_m" -v c="$dn_m" \
+  'BEGIN {printf "  ratio to the floor: %.2f; to the do-nothing executable: %.2f\n", a / b, a / c}'
