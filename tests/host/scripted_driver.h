@@ -71,8 +71,8 @@ class ScriptedDriver {
   Outcome Next(Method method);
   bool Alive(const char* method);
 
-  Object object_;
   std::array<void*, 25> table_{};
+  Object object_;
   std::array<std::deque<Outcome>, 7> script_;
 };
 

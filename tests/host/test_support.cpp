@@ -3,17 +3,16 @@
 #include "adb/adb_client.h"
 #include "adb/boot_probe.h"
 #include "app/entry.h"
+#include "tests/host/program_state.h"
 
 void LumenkeepTest::SetUp() {
   sim::Reset();
-  pCUIExternal5 = nullptr;
-  dcSupported = acSupported = 0;
-  adbSupported = dcSetting = acSetting = 0;
+  ResetProgramState();
 }
 
 void LumenkeepTest::TearDown() {
   sim::Reset();
-  pCUIExternal5 = nullptr;
+  ResetProgramState();
 }
 
 void LumenkeepTest::InstallDriver(Creation creation) {

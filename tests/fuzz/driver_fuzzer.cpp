@@ -1,0 +1,81 @@
+// Any behaviour of the driver, for every switch: the input picks the switch,
+// how creation goes, the capability word, the setting, the power status,
+// the apartment's answer and the outcome of every driver call in turn.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "tests/fuzz/invariants.h"
+#include "tests/host/program_state.h"
+
+namespace {
+
+class Input {
+ public:
+  Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  std::uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  std::uint32_t Word() {
+    std::uint32_t w = 0;
+    for (int i = 0; i < 4; ++i) w = w << 8 | Byte();
+    return w;
+  }
+  bool Empty() const { return at_ >= size_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
+platform::HResult PickHresult(Input& in) {
+  switch (in.Byte() % 4) {
+    case 0: return 0;
+    case 1: return 1;
+    case 2: return sim::kFail;
+    default: return static_cast<platform::HResult>(in.Word());
+  }
+}
+
+std::uint32_t PickError(Input& in) {
+  switch (in.Byte() % 4) {
+    case 0: return 0;
+    case 1: return 20;
+    case 2: return 1;
+    default: return in.Word();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  sim::Reset();
+  ResetProgramState();
+  Input in(data, size);
+  static const char16_t* const kSwitches[] = {u"-ON", u"-OFF", u"-INSTALL", u"-FINISH", u"-on", u""};
+  static const int kRequested[] = {1, 0, -1, 1, -1, -1};
+  const std::size_t pick = in.Byte() % 6;
+  sim::State().commandLine = std::u16string(u"Lumenkeep.exe ") + kSwitches[pick];
+
+  ScriptedDriver driver;
+  const int creation = in.Byte() % 4;
+  InstallFuzzDriver(driver, creation);
+  driver.caps = in.Word();
+  driver.dc = static_cast<std::int32_t>(in.Word());
+  driver.ac = static_cast<std::int32_t>(in.Word());
+  sim::State().acLineStatus = in.Byte();
+  sim::State().powerStatusFails = in.Byte() % 8 == 0;
+  sim::State().enterResult = in.Byte() % 8 == 0 ? sim::kChangedMode : sim::kOk;
+  if (in.Byte() % 4 == 0) sim::State().keys.clear();
+  sim::State().modulePathFails = in.Byte() % 8 == 0;
+  while (!in.Empty()) {
+    const auto method = static_cast<Method>(1 + in.Byte() % 5);
+    driver.Script(method, {{PickHresult(in), PickError(in)}});
+  }
+
+  const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
+  CheckRun(exitCode, driver, kRequested[pick], creation == 0);
+  sim::Reset();
+  return 0;
+}
