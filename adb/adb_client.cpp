@@ -12,9 +12,7 @@ std::int32_t acSupported = 0;
 
 namespace {
 
-bool DriverCallSucceeded(HResult hr, std::uint32_t error) {
-  return !Failed(hr) && error == 0;
-}
+bool DriverCallSucceeded(HResult hr, std::uint32_t error) { return !Failed(hr) && error == 0; }
 
 // Runs `request` between a successful open and its close.
 template <typename Request>
@@ -40,8 +38,7 @@ std::int32_t LoadIntelADBLibrary() {
   // still writes the out-pointer must not leave a pointer behind to be used
   // or released later.
   void* object = nullptr;
-  const HResult hr = platform::CreateComObject(classId, kCreateContext,
-                                               kIID_CUIExternal5, &object);
+  const HResult hr = platform::CreateComObject(classId, kCreateContext, kIID_CUIExternal5, &object);
   if (!Failed(hr) && object != nullptr) {
     pCUIExternal5 = static_cast<CUIExternal5*>(object);
     Trace(u"[Glimmer]CoCreateInstance Success");
@@ -64,8 +61,7 @@ std::int32_t OpenIntelADBPowerAPI(PowerApiHandle* handle) {
   if (pCUIExternal5 == nullptr) return kOpenFailed;
 
   std::uint32_t error = 0;
-  const HResult hr =
-      pCUIExternal5->lpVtbl->PowerApiOpen(pCUIExternal5, handle, &error);
+  const HResult hr = pCUIExternal5->lpVtbl->PowerApiOpen(pCUIExternal5, handle, &error);
   if (DriverCallSucceeded(hr, error)) {
     Trace(u"[Glimmer]PowerApiOpen success");
     return kOpened;
@@ -93,8 +89,8 @@ std::int32_t GetIntelADBCapabilities() {
   WithOpenPowerApi(&openResult, [](PowerApiHandle handle) {
     std::uint32_t caps = 0;
     std::uint32_t error = 0;
-    const HResult hr = pCUIExternal5->lpVtbl->GetPowerConsCaps(
-        pCUIExternal5, handle, &caps, &error);
+    const HResult hr =
+        pCUIExternal5->lpVtbl->GetPowerConsCaps(pCUIExternal5, handle, &caps, &error);
     if (!DriverCallSucceeded(hr, error)) {
       Trace(u"[Glimmer]GetPowerConsCaps Fail");
       return 0;
@@ -121,22 +117,20 @@ std::int32_t GetIntelADB(std::int32_t* dc, std::int32_t* ac) {
   if (pCUIExternal5 == nullptr) return 0;
 
   std::int32_t openResult = kOpenFailed;
-  const std::int32_t result =
-      WithOpenPowerApi(&openResult, [dc, ac](PowerApiHandle handle) {
-        IntelADBPolicy policy{};
-        std::uint32_t error = 0;
-        const HResult hr = pCUIExternal5->lpVtbl->GetPowerPolicy(
-            pCUIExternal5, handle, kPowerPolicyKind, &kIntelADBPolicyId,
-            sizeof policy, &policy, &error);
-        if (!DriverCallSucceeded(hr, error)) return 0;
-        *dc = policy.dc;
-        *ac = policy.ac;
-        char16_t line[260];
-        platform::FormatText(line, u"[Glimmer]PowerPolicy DC=%d, AC=%d",
-                             policy.dc, policy.ac);
-        Trace(line);
-        return 1;
-      });
+  const std::int32_t result = WithOpenPowerApi(&openResult, [dc, ac](PowerApiHandle handle) {
+    IntelADBPolicy policy{};
+    std::uint32_t error = 0;
+    const HResult hr =
+        pCUIExternal5->lpVtbl->GetPowerPolicy(pCUIExternal5, handle, kPowerPolicyKind,
+                                              &kIntelADBPolicyId, sizeof policy, &policy, &error);
+    if (!DriverCallSucceeded(hr, error)) return 0;
+    *dc = policy.dc;
+    *ac = policy.ac;
+    char16_t line[260];
+    platform::FormatNumbers(line, u"[Glimmer]PowerPolicy DC=%d, AC=%d", policy.dc, policy.ac);
+    Trace(line);
+    return 1;
+  });
   return openResult == kOpened ? result : openResult;
 }
 
@@ -150,9 +144,9 @@ std::int32_t SetIntelADB(std::int32_t value) {
     policy.dc = value;
     policy.ac = value;
     std::uint32_t error = 0;
-    const HResult hr = pCUIExternal5->lpVtbl->SetPowerPolicy(
-        pCUIExternal5, handle, kPowerPolicyKind, &kIntelADBPolicyId,
-        sizeof policy, &policy, &error);
+    const HResult hr =
+        pCUIExternal5->lpVtbl->SetPowerPolicy(pCUIExternal5, handle, kPowerPolicyKind,
+                                              &kIntelADBPolicyId, sizeof policy, &policy, &error);
     return DriverCallSucceeded(hr, error) ? 1 : 0;
   });
 }

@@ -17,8 +17,7 @@ constexpr std::int32_t kNoSetting = -1;
 std::int32_t IsSystemACPowerOnline() {
   Trace(u"[Glimmer]IsSystemACPowerOnline");
   platform::PowerStatus status{};
-  if (platform::ReadPowerStatus(&status) &&
-      status.acLineStatus == kAcLineOnline) {
+  if (platform::ReadPowerStatus(&status) && status.acLineStatus == kAcLineOnline) {
     Trace(u"[Glimmer]AC mode");
     return 1;
   }

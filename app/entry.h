@@ -6,7 +6,5 @@
 struct InstanceTag;
 using Instance = InstanceTag*;
 
-extern "C" int PLATFORM_STDCALL wWinMain(Instance instance,
-                                         Instance previousInstance,
-                                         wchar_t* commandLineTail,
-                                         int showCommand);
+extern "C" int PLATFORM_STDCALL wWinMain(Instance instance, Instance previousInstance,
+                                         wchar_t* commandLineTail, int showCommand);

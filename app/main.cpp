@@ -6,8 +6,7 @@
 
 extern "C" int PLATFORM_STDCALL wWinMain(Instance, Instance, wchar_t*, int) {
   int count = 0;
-  char16_t** arguments =
-      platform::SplitCommandLine(platform::ProcessCommandLine(), &count);
+  char16_t** arguments = platform::SplitCommandLine(platform::ProcessCommandLine(), &count);
   if (arguments == nullptr) return -1;
   if (count < 2) {
     platform::FreeArgumentVector(arguments);
@@ -16,8 +15,8 @@ extern "C" int PLATFORM_STDCALL wWinMain(Instance, Instance, wchar_t*, int) {
 
   // The probe and the command run even without an apartment; the driver
   // calls then fail and say so. Only an apartment that was entered is left.
-  const bool inApartment = !platform::Failed(
-      platform::EnterComApartment(platform::kCoinitMultithreaded));
+  const bool inApartment =
+      !platform::Failed(platform::EnterComApartment(platform::kCoinitMultithreaded));
   CheckIntelADBFromBoot();
   RunCommand(arguments[1]);
   ReleaseIntelADBLibrary();

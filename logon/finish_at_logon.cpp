@@ -4,8 +4,7 @@
 
 namespace {
 
-constexpr char16_t kRunKey[] =
-    u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char16_t kRunKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char16_t kValueName[] = u"Lumenkeep";
 constexpr char16_t kFinishSwitch[] = u" -FINISH";
 constexpr std::uint32_t kSwitchUnits = sizeof kFinishSwitch / sizeof(char16_t) - 1;
@@ -47,12 +46,11 @@ std::int32_t SetFinishAtLogon(std::int32_t install) {
   }
 
   platform::RegistryKey key = nullptr;
-  if (platform::RegistryOpenKey(platform::CurrentUserRoot(), kRunKey, 0,
-                                platform::kKeyAllAccess, &key) != platform::kErrorSuccess)
+  if (platform::RegistryOpenKey(platform::CurrentUserRoot(), kRunKey, 0, platform::kKeyAllAccess,
+                                &key) != platform::kErrorSuccess)
     return 0;
-  const std::int32_t status = install != 0
-                                  ? WriteFinishValue(key, command, length)
-                                  : platform::RegistryDeleteValue(key, kValueName);
+  const std::int32_t status = install != 0 ? WriteFinishValue(key, command, length)
+                                           : platform::RegistryDeleteValue(key, kValueName);
   platform::RegistryCloseKey(key);
   return status == platform::kErrorSuccess ||
                  (install == 0 && status == platform::kErrorFileNotFound)

@@ -59,8 +59,10 @@ void FreeArgumentVector(char16_t** vector);
 // the terminator; 0 on failure; `capacity` when the path was cut short.
 std::uint32_t OwnModulePath(char16_t* buffer, std::uint32_t capacity);
 
-// Formats like wsprintfW; returns the units written without the terminator.
-int FormatText(char16_t* buffer, const char16_t* format, ...);
+// Formats two 32-bit signed numbers into `buffer` with wsprintfW's rules
+// (at most 1024 units); returns the units written without the terminator.
+int FormatNumbers(char16_t* buffer, const char16_t* format, std::int32_t first,
+                  std::int32_t second);
 
 // Power status; false when the system cannot tell.
 bool ReadPowerStatus(PowerStatus* status);
@@ -69,17 +71,15 @@ bool ReadPowerStatus(PowerStatus* status);
 HResult EnterComApartment(std::uint32_t concurrencyModel);
 void LeaveComApartment();
 HResult ClassIdFromName(const char16_t* progId, Guid* classId);
-HResult CreateComObject(const Guid& classId, std::uint32_t context,
-                        const Guid& interfaceId, void** object);
+HResult CreateComObject(const Guid& classId, std::uint32_t context, const Guid& interfaceId,
+                        void** object);
 
 // Registry. Each returns the Win32 error code (0 is success).
 RegistryKey CurrentUserRoot();
-std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey,
-                             std::uint32_t options, std::uint32_t access,
-                             RegistryKey* key);
-std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name,
-                              std::uint32_t type, const void* data,
-                              std::uint32_t byteCount);
+std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey, std::uint32_t options,
+                             std::uint32_t access, RegistryKey* key);
+std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name, std::uint32_t type,
+                              const void* data, std::uint32_t byteCount);
 std::int32_t RegistryDeleteValue(RegistryKey key, const char16_t* name);
 void RegistryCloseKey(RegistryKey key);
 

@@ -1,12 +1,11 @@
 // The platform layer over the real Windows calls.
-#include "platform/platform.h"
-
-#include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <windows.h>
 
-#include <cstdarg>
 #include <cstddef>
+
+#include "platform/platform.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is UTF-16");
 static_assert(sizeof(platform::Guid) == sizeof(GUID), "GUID layout");
@@ -19,13 +18,9 @@ static_assert(offsetof(SYSTEM_POWER_STATUS, BatteryLifeTime) ==
 namespace platform {
 namespace {
 
-const wchar_t* Wide(const char16_t* text) {
-  return reinterpret_cast<const wchar_t*>(text);
-}
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
-const GUID& Native(const Guid& guid) {
-  return *reinterpret_cast<const GUID*>(&guid);
-}
+const GUID& Native(const Guid& guid) { return *reinterpret_cast<const GUID*>(&guid); }
 
 }  // namespace
 
@@ -36,29 +31,22 @@ const char16_t* ProcessCommandLine() {
 }
 
 char16_t** SplitCommandLine(const char16_t* commandLine, int* count) {
-  return reinterpret_cast<char16_t**>(
-      CommandLineToArgvW(Wide(commandLine), count));
+  return reinterpret_cast<char16_t**>(CommandLineToArgvW(Wide(commandLine), count));
 }
 
 void FreeArgumentVector(char16_t** vector) { GlobalFree(vector); }
 
 std::uint32_t OwnModulePath(char16_t* buffer, std::uint32_t capacity) {
-  return GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer),
-                            capacity);
+  return GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), capacity);
 }
 
-int FormatText(char16_t* buffer, const char16_t* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  const int written = wvsprintfW(reinterpret_cast<wchar_t*>(buffer),
-                                 Wide(format), arguments);
-  va_end(arguments);
-  return written;
+int FormatNumbers(char16_t* buffer, const char16_t* format, std::int32_t first,
+                  std::int32_t second) {
+  return wsprintfW(reinterpret_cast<wchar_t*>(buffer), Wide(format), first, second);
 }
 
 bool ReadPowerStatus(PowerStatus* status) {
-  return GetSystemPowerStatus(reinterpret_cast<SYSTEM_POWER_STATUS*>(status)) !=
-         FALSE;
+  return GetSystemPowerStatus(reinterpret_cast<SYSTEM_POWER_STATUS*>(status)) != FALSE;
 }
 
 HResult EnterComApartment(std::uint32_t concurrencyModel) {
@@ -71,26 +59,21 @@ HResult ClassIdFromName(const char16_t* progId, Guid* classId) {
   return CLSIDFromProgID(Wide(progId), reinterpret_cast<CLSID*>(classId));
 }
 
-HResult CreateComObject(const Guid& classId, std::uint32_t context,
-                        const Guid& interfaceId, void** object) {
-  return CoCreateInstance(Native(classId), nullptr, context,
-                          Native(interfaceId), object);
+HResult CreateComObject(const Guid& classId, std::uint32_t context, const Guid& interfaceId,
+                        void** object) {
+  return CoCreateInstance(Native(classId), nullptr, context, Native(interfaceId), object);
 }
 
-RegistryKey CurrentUserRoot() {
-  return reinterpret_cast<RegistryKey>(HKEY_CURRENT_USER);
+RegistryKey CurrentUserRoot() { return reinterpret_cast<RegistryKey>(HKEY_CURRENT_USER); }
+
+std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey, std::uint32_t options,
+                             std::uint32_t access, RegistryKey* key) {
+  return RegOpenKeyExW(reinterpret_cast<HKEY>(root), Wide(subKey), options, access,
+                       reinterpret_cast<HKEY*>(key));
 }
 
-std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey,
-                             std::uint32_t options, std::uint32_t access,
-                             RegistryKey* key) {
-  return RegOpenKeyExW(reinterpret_cast<HKEY>(root), Wide(subKey), options,
-                       access, reinterpret_cast<HKEY*>(key));
-}
-
-std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name,
-                              std::uint32_t type, const void* data,
-                              std::uint32_t byteCount) {
+std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name, std::uint32_t type,
+                              const void* data, std::uint32_t byteCount) {
   return RegSetValueExW(reinterpret_cast<HKEY>(key), Wide(name), 0, type,
                         static_cast<const BYTE*>(data), byteCount);
 }

@@ -73,8 +73,7 @@ Palette TwoFiftySixColours() {
   for (int r = 0; r < 6; ++r)
     for (int g = 0; g < 6; ++g)
       for (int b = 0; b < 6; ++b)
-        p.push_back({static_cast<std::uint8_t>(r * 51),
-                     static_cast<std::uint8_t>(g * 51),
+        p.push_back({static_cast<std::uint8_t>(r * 51), static_cast<std::uint8_t>(g * 51),
                      static_cast<std::uint8_t>(b * 51)});
   while (p.size() < 256) {
     const auto v = static_cast<std::uint8_t>((p.size() - 216) * 255 / 39);
@@ -182,7 +181,7 @@ int main(int argc, char** argv) {
   struct Spec {
     int size, bits;
   };
-  constexpr Spec kImages[] = {{32, 4}, {16, 4},  {48, 8}, {32, 8},
+  constexpr Spec kImages[] = {{32, 4}, {16, 4},  {48, 8},  {32, 8},
                               {16, 8}, {48, 32}, {32, 32}, {16, 32}};
   std::vector<std::vector<std::uint8_t>> images;
   for (const Spec& s : kImages) images.push_back(Image(s.size, s.bits));

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing Lumenkeep needs on Debian 12, skipping
 # what is already there: the mingw-w64 cross compilers, CMake, GoogleTest,
-# icoutils (to read the executable's icons) and Wine. The 32-bit Wine loader
+# clang with libFuzzer, clang-tidy, clang-format, cppcheck, icoutils (to read
+# the executable's icons) and Wine. The 32-bit Wine loader
 # is installed only where this machine can execute 32-bit code.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
 packages=(cmake make g++ libgtest-dev libgmock-dev
+          clang libclang-rt-14-dev clang-tidy clang-format cppcheck
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 icoutils wine wine64)
 need_i386=0
 if "$here/runs-32bit-code.sh"; then

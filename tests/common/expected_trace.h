@@ -23,8 +23,7 @@ inline Lines Bracket(const Lines& inner) {
                {"[Glimmer]CloseIntelADBPowerAPI"}});
 }
 
-inline const Lines kLoadFailed = {"[Glimmer]CheckIntelADBFromBoot",
-                                  "[Glimmer]LoadIntelADBLibrary"};
+inline const Lines kLoadFailed = {"[Glimmer]CheckIntelADBFromBoot", "[Glimmer]LoadIntelADBLibrary"};
 inline const Lines kLoad = Join({kLoadFailed, {"[Glimmer]CoCreateInstance Success"}});
 inline const Lines kCreateFailed =
     Join({kLoadFailed, {"[Glimmer]CoCreateInstance Fail or pCUIExternal5 = NULL"}});
@@ -37,9 +36,9 @@ inline Lines Capabilities(unsigned word) {
 }
 
 inline Lines PolicyRead(int dc, int ac) {
-  return Join({{"[Glimmer]GetIntelADB"},
-               Bracket({"[Glimmer]PowerPolicy DC=" + std::to_string(dc) +
-                        ", AC=" + std::to_string(ac)})});
+  return Join(
+      {{"[Glimmer]GetIntelADB"},
+       Bracket({"[Glimmer]PowerPolicy DC=" + std::to_string(dc) + ", AC=" + std::to_string(ac)})});
 }
 
 inline const Lines kMainsPower = {"[Glimmer]IsSystemACPowerOnline", "[Glimmer]AC mode"};

@@ -13,8 +13,8 @@
 //                           call of Method in a process fails that way
 //     Journal   (SZ)        file that gets one line per call, and a line
 //                           "BREACH ..." for every break of the call contract
-#include <windows.h>
 #include <olectl.h>
+#include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -24,14 +24,14 @@
 namespace {
 
 // {7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}
-const CLSID kStandInClassId = {0x7A1C3E52, 0x8F0B, 0x4D2A,
-                               {0x9C, 0x61, 0x3B, 0x5E, 0x0F, 0x2D, 0x8A, 0x47}};
+const CLSID kStandInClassId = {
+    0x7A1C3E52, 0x8F0B, 0x4D2A, {0x9C, 0x61, 0x3B, 0x5E, 0x0F, 0x2D, 0x8A, 0x47}};
 const wchar_t kClassIdText[] = L"{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}";
 // The interface the program asks for, and the ADB policy identifier.
-const GUID kInterfaceId = {0xA05C525D, 0xB4CB, 0x4108,
-                           {0xBF, 0xF7, 0x1A, 0xCF, 0x1A, 0x14, 0xF0, 0x0A}};
-const GUID kPolicyId = {0x2B3C5F6C, 0x97B7, 0x4C85,
-                        {0xB4, 0xF2, 0x33, 0x57, 0x19, 0xD2, 0x4F, 0x3D}};
+const GUID kInterfaceId = {
+    0xA05C525D, 0xB4CB, 0x4108, {0xBF, 0xF7, 0x1A, 0xCF, 0x1A, 0x14, 0xF0, 0x0A}};
+const GUID kPolicyId = {
+    0x2B3C5F6C, 0x97B7, 0x4C85, {0xB4, 0xF2, 0x33, 0x57, 0x19, 0xD2, 0x4F, 0x3D}};
 const wchar_t kStateKey[] = L"Software\\Lumenkeep Test\\Driver";
 constexpr DWORD kLockedError = 20;
 constexpr DWORD kOtherError = 7;
@@ -43,22 +43,21 @@ HMODULE module = nullptr;
 DWORD ReadNumber(const wchar_t* name, DWORD fallback) {
   DWORD value = 0;
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, name, RRF_RT_REG_DWORD,
-                   nullptr, &value, &size) != ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+      ERROR_SUCCESS)
     return fallback;
   return value;
 }
 
 void WriteNumber(const wchar_t* name, DWORD value) {
-  RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, name, REG_DWORD, &value,
-                  sizeof value);
+  RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, name, REG_DWORD, &value, sizeof value);
 }
 
 void Journal(const char* format, ...) {
   wchar_t path[MAX_PATH];
   DWORD size = sizeof path;
-  if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"Journal", RRF_RT_REG_SZ,
-                   nullptr, path, &size) != ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"Journal", RRF_RT_REG_SZ, nullptr, path, &size) !=
+      ERROR_SUCCESS)
     return;
   char line[512];
   va_list arguments;
@@ -69,8 +68,8 @@ void Journal(const char* format, ...) {
   const size_t used = strlen(line);
   line[used] = '\r';
   line[used + 1] = '\n';
-  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, line, static_cast<DWORD>(used + 2), &written, nullptr);
@@ -85,8 +84,8 @@ enum Fault { kNone, kHresult, kError, kLock, kLockHresult };
 Fault FaultFor(const char* method, int call) {
   wchar_t faults[2048] = {};
   DWORD size = sizeof faults - 2 * sizeof(wchar_t);
-  if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"Faults", RRF_RT_REG_MULTI_SZ,
-                   nullptr, faults, &size) != ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"Faults", RRF_RT_REG_MULTI_SZ, nullptr, faults,
+                   &size) != ERROR_SUCCESS)
     return kNone;
   for (const wchar_t* entry = faults; *entry != 0; entry += wcslen(entry) + 1) {
     char name[64] = {};
@@ -144,11 +143,21 @@ HRESULT Outcome(Fault fault, DWORD* error) {
   DWORD code = 0;
   HRESULT hr = S_OK;
   switch (fault) {
-    case kNone: break;
-    case kHresult: hr = E_FAIL; break;
-    case kError: code = kOtherError; break;
-    case kLock: code = kLockedError; break;
-    case kLockHresult: hr = E_FAIL; code = kLockedError; break;
+    case kNone:
+      break;
+    case kHresult:
+      hr = E_FAIL;
+      break;
+    case kError:
+      code = kOtherError;
+      break;
+    case kLock:
+      code = kLockedError;
+      break;
+    case kLockHresult:
+      hr = E_FAIL;
+      code = kLockedError;
+      break;
   }
   if (error != nullptr) *error = code;
   return hr;
@@ -193,9 +202,7 @@ ULONG STDMETHODCALLTYPE Release(Object*) {
   return static_cast<ULONG>(left);
 }
 
-void STDMETHODCALLTYPE NotCalled(Object*) {
-  BREACH("a method at positions 3 to 19 was called");
-}
+void STDMETHODCALLTYPE NotCalled(Object*) { BREACH("a method at positions 3 to 19 was called"); }
 
 HRESULT STDMETHODCALLTYPE PowerApiOpen(Object*, DWORD* handle, DWORD* error) {
   const Fault fault = Enter(0, "PowerApiOpen", error);
@@ -363,11 +370,12 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   swprintf(serverKey, 96, L"%ls\\InprocServer32", classKey);
   wchar_t progIdKey[96];
   swprintf(progIdKey, 96, L"%ls\\ProgID", classKey);
-  const bool ok = SetString(HKEY_CLASSES_ROOT, L"IgfxExt.CUIExternal\\CLSID", nullptr, kClassIdText) &&
-                  SetString(HKEY_CLASSES_ROOT, classKey, nullptr, L"Lumenkeep test driver stand-in") &&
-                  SetString(HKEY_CLASSES_ROOT, serverKey, nullptr, path) &&
-                  SetString(HKEY_CLASSES_ROOT, serverKey, L"ThreadingModel", L"Both") &&
-                  SetString(HKEY_CLASSES_ROOT, progIdKey, nullptr, L"IgfxExt.CUIExternal");
+  const bool ok =
+      SetString(HKEY_CLASSES_ROOT, L"IgfxExt.CUIExternal\\CLSID", nullptr, kClassIdText) &&
+      SetString(HKEY_CLASSES_ROOT, classKey, nullptr, L"Lumenkeep test driver stand-in") &&
+      SetString(HKEY_CLASSES_ROOT, serverKey, nullptr, path) &&
+      SetString(HKEY_CLASSES_ROOT, serverKey, L"ThreadingModel", L"Both") &&
+      SetString(HKEY_CLASSES_ROOT, progIdKey, nullptr, L"IgfxExt.CUIExternal");
   return ok ? S_OK : SELFREG_E_CLASS;
 }
 

@@ -32,9 +32,7 @@ const wchar_t kDriverKey[] = L"Software\\Lumenkeep Test\\Driver";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Lumenkeep";
 
-std::wstring InstallPath(const wchar_t* file) {
-  return std::wstring(kInstallDir) + L"\\" + file;
-}
+std::wstring InstallPath(const wchar_t* file) { return std::wstring(kInstallDir) + L"\\" + file; }
 
 // ---- checks ----
 
@@ -62,7 +60,8 @@ void CheckLines(const Lines& expected, const Lines& got, const std::string& what
   for (size_t i = 0; i < n && detail.empty(); ++i) {
     const std::string e = i < expected.size() ? expected[i] : "(nothing)";
     const std::string g = i < got.size() ? got[i] : "(nothing)";
-    if (e != g) detail = "line " + std::to_string(i + 1) + ": expected \"" + e + "\", got \"" + g + "\"";
+    if (e != g)
+      detail = "line " + std::to_string(i + 1) + ": expected \"" + e + "\", got \"" + g + "\"";
   }
   if (!detail.empty()) {
     detail += "\n  whole " + what + " got:";
@@ -77,7 +76,8 @@ void SetNumber(const wchar_t* name, DWORD value) {
   RegSetKeyValueW(HKEY_CURRENT_USER, kDriverKey, name, REG_DWORD, &value, sizeof value);
 }
 
-void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
+void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& value,
+             DWORD type = REG_SZ) {
   RegSetKeyValueW(root, key, name, type, value.c_str(),
                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
@@ -85,8 +85,8 @@ void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstr
 long GetNumber(const wchar_t* name) {
   DWORD value = 0;
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, kDriverKey, name, RRF_RT_REG_DWORD, nullptr, &value,
-                   &size) != ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_CURRENT_USER, kDriverKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+      ERROR_SUCCESS)
     return -999;
   return static_cast<LONG>(value);
 }
@@ -131,9 +131,8 @@ void PrepareDriver(const Driver& d) {
   }
   if (!CallStandIn("DllRegisterServer")) printf("Test failed: cannot register the stand-in\n");
   if (d.registration == Class::ServerMissing)
-    SetText(HKEY_CLASSES_ROOT,
-            L"CLSID\\{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}\\InprocServer32", nullptr,
-            L"C:\\Program Files\\Lumenkeep E2E\\no-such-driver.dll");
+    SetText(HKEY_CLASSES_ROOT, L"CLSID\\{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}\\InprocServer32",
+            nullptr, L"C:\\Program Files\\Lumenkeep E2E\\no-such-driver.dll");
 }
 
 Lines ReadJournal() {
@@ -159,8 +158,8 @@ struct Run {
 };
 
 Run RunProgram(const std::wstring& arguments) {
-  std::wstring command = L"\"" + InstallPath(L"LumenkeepTrace.exe") + L"\" \"" +
-                         InstallPath(L"Lumenkeep.exe") + L"\"";
+  std::wstring command =
+      L"\"" + InstallPath(L"LumenkeepTrace.exe") + L"\" \"" + InstallPath(L"Lumenkeep.exe") + L"\"";
   if (!arguments.empty()) command += L" " + arguments;
 
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -176,8 +175,8 @@ Run RunProgram(const std::wstring& arguments) {
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION process = {};
   Run run;
-  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &process);
+  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
   CloseHandle(writeEnd);
   if (!started) {
     CloseHandle(readEnd);
@@ -188,7 +187,8 @@ Run RunProgram(const std::wstring& arguments) {
   std::string output;
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) output.append(buffer, got);
+  while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    output.append(buffer, got);
   CloseHandle(readEnd);
   run.viewerExited = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
   CloseHandle(process.hThread);
@@ -214,8 +214,8 @@ Run RunProgram(const std::wstring& arguments) {
 
 struct Expect {
   Lines trace;
-  long dc, ac;       // the stand-in's setting afterwards
-  bool created;      // whether a driver object existed during the run
+  long dc, ac;   // the stand-in's setting afterwards
+  bool created;  // whether a driver object existed during the run
 };
 
 struct Scenario {
@@ -268,8 +268,7 @@ void PutRunValue() {
 
 void DeleteRunValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue); }
 
-const std::wstring kFinishCommand =
-    L"\"C:\\Program Files\\Lumenkeep E2E\\Lumenkeep.exe\" -FINISH";
+const std::wstring kFinishCommand = L"\"C:\\Program Files\\Lumenkeep E2E\\Lumenkeep.exe\" -FINISH";
 
 void CheckRunValueWritten() {
   const RunValue value = ReadRunValue();
@@ -304,91 +303,222 @@ std::vector<Scenario> Scenarios() {
   const Lines capsOpenLocked = OpenFailed("GetIntelADBCapabilities", kOpenLock);
 
   std::vector<Scenario> s = {
-      {"off", {}, L"-OFF", [] { return Expect{Typical(1, 1), 0, 0, true}; }},
-      {"on", {.dc = 0, .ac = 0}, L"-ON", [] { return Expect{Typical(0, 0), 1, 1, true}; }},
-      {"no-switch", {}, L"", [] { return Expect{{}, 1, 1, false}; }},
-      {"unknown-switch", {}, L"-STATUS", [] { return Expect{ProbeOnly(1, 1), 1, 1, true}; }},
-      {"lower-case-switch", {}, L"-off", [] { return Expect{ProbeOnly(1, 1), 1, 1, true}; }},
-      {"quoted-switch", {}, L"\"-OFF\"", [] { return Expect{Typical(1, 1), 0, 0, true}; }},
-      {"words-after-switch", {.dc = 0, .ac = 0}, L"-ON -OFF \"and more\"",
-       [] { return Expect{Typical(0, 0), 1, 1, true}; }},
-      {"class-not-registered", {.registration = Class::NotRegistered}, L"-OFF",
-       [=] { return Expect{loadThenSet, 1, 1, false}; }},
-      {"server-missing", {.registration = Class::ServerMissing}, L"-OFF",
-       [=] { return Expect{createFailedThenSet, 1, 1, false}; }},
-      {"creation-refused", {.creation = 1}, L"-OFF",
-       [=] { return Expect{createFailedThenSet, 1, 1, false}; }},
-      {"creation-null", {.creation = 2}, L"-OFF",
-       [=] { return Expect{createFailedThenSet, 1, 1, false}; }},
-      {"caps-read-fails", {.faults = {L"GetPowerConsCaps 1 hresult"}}, L"-OFF",
+      {"off",
+       {},
+       L"-OFF",
        [] {
-         return Expect{Join({kLoad, {"[Glimmer]GetIntelADBCapabilities"},
-                             Bracket({"[Glimmer]GetPowerConsCaps Fail"}), kSet, kRelease}),
+         return Expect{Typical(1, 1), 0, 0, true};
+       }},
+      {"on",
+       {.dc = 0, .ac = 0},
+       L"-ON",
+       [] {
+         return Expect{Typical(0, 0), 1, 1, true};
+       }},
+      {"no-switch",
+       {},
+       L"",
+       [] {
+         return Expect{{}, 1, 1, false};
+       }},
+      {"unknown-switch",
+       {},
+       L"-STATUS",
+       [] {
+         return Expect{ProbeOnly(1, 1), 1, 1, true};
+       }},
+      {"lower-case-switch",
+       {},
+       L"-off",
+       [] {
+         return Expect{ProbeOnly(1, 1), 1, 1, true};
+       }},
+      {"quoted-switch",
+       {},
+       L"\"-OFF\"",
+       [] {
+         return Expect{Typical(1, 1), 0, 0, true};
+       }},
+      {"words-after-switch",
+       {.dc = 0, .ac = 0},
+       L"-ON -OFF \"and more\"",
+       [] {
+         return Expect{Typical(0, 0), 1, 1, true};
+       }},
+      {"class-not-registered",
+       {.registration = Class::NotRegistered},
+       L"-OFF",
+       [=] {
+         return Expect{loadThenSet, 1, 1, false};
+       }},
+      {"server-missing",
+       {.registration = Class::ServerMissing},
+       L"-OFF",
+       [=] {
+         return Expect{createFailedThenSet, 1, 1, false};
+       }},
+      {"creation-refused",
+       {.creation = 1},
+       L"-OFF",
+       [=] {
+         return Expect{createFailedThenSet, 1, 1, false};
+       }},
+      {"creation-null",
+       {.creation = 2},
+       L"-OFF",
+       [=] {
+         return Expect{createFailedThenSet, 1, 1, false};
+       }},
+      {"caps-read-fails",
+       {.faults = {L"GetPowerConsCaps 1 hresult"}},
+       L"-OFF",
+       [] {
+         return Expect{Join({kLoad,
+                             {"[Glimmer]GetIntelADBCapabilities"},
+                             Bracket({"[Glimmer]GetPowerConsCaps Fail"}),
+                             kSet,
+                             kRelease}),
                        0, 0, true};
        }},
-      {"caps-open-locked", {.faults = {L"PowerApiOpen 1 lock"}}, L"-OFF",
-       [=] { return Expect{Join({kLoad, capsOpenLocked, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true}; }},
-      {"read-open-locked", {.faults = {L"PowerApiOpen 2 lockhr"}}, L"-OFF",
+      {"caps-open-locked",
+       {.faults = {L"PowerApiOpen 1 lock"}},
+       L"-OFF",
        [=] {
-         return Expect{Join({beforeRead, OpenFailed("GetIntelADB", kOpenLock), kSet, kRelease}),
-                       0, 0, true};
+         return Expect{Join({kLoad, capsOpenLocked, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true};
        }},
-      {"set-open-locked", {.faults = {L"PowerApiOpen 3 lock"}}, L"-OFF",
-       [=] { return Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenLock), kRelease}), 1, 1, true}; }},
-      {"driver-locked", {.locked = 1}, L"-OFF",
+      {"read-open-locked",
+       {.faults = {L"PowerApiOpen 2 lockhr"}},
+       L"-OFF",
        [=] {
-         return Expect{Join({kLoad, capsOpenLocked, {kCapsOpenFail},
-                             OpenFailed("SetIntelADB", kOpenLock), kRelease}),
+         return Expect{Join({beforeRead, OpenFailed("GetIntelADB", kOpenLock), kSet, kRelease}), 0,
+                       0, true};
+       }},
+      {"set-open-locked",
+       {.faults = {L"PowerApiOpen 3 lock"}},
+       L"-OFF",
+       [=] {
+         return Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenLock), kRelease}), 1, 1,
+                       true};
+       }},
+      {"driver-locked",
+       {.locked = 1},
+       L"-OFF",
+       [=] {
+         return Expect{Join({kLoad,
+                             capsOpenLocked,
+                             {kCapsOpenFail},
+                             OpenFailed("SetIntelADB", kOpenLock),
+                             kRelease}),
                        1, 1, true};
        }},
-      {"open-fails-by-hresult", {.faults = {L"PowerApiOpen 1 hresult"}}, L"-OFF",
-       [=] { return Expect{Join({kLoad, capsOpenFailed, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true}; }},
-      {"open-fails-by-error-code", {.faults = {L"PowerApiOpen 3 error"}}, L"-OFF",
-       [=] { return Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenFail), kRelease}), 1, 1, true}; }},
-      {"policy-read-fails", {.faults = {L"GetPowerPolicy 1 error"}}, L"-OFF",
+      {"open-fails-by-hresult",
+       {.faults = {L"PowerApiOpen 1 hresult"}},
+       L"-OFF",
        [=] {
-         return Expect{Join({beforeRead, {"[Glimmer]GetIntelADB"}, Bracket({}), kSet, kRelease}),
-                       0, 0, true};
+         return Expect{Join({kLoad, capsOpenFailed, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true};
        }},
-      {"policy-write-fails", {.faults = {L"SetPowerPolicy 1 hresult"}}, L"-OFF",
-       [=] { return Expect{Join({beforeSet, kSet, kRelease}), 1, 1, true}; }},
-      {"install-writes-run-value", {.dc = 0, .ac = 1}, L"-INSTALL",
-       [] { return Expect{ProbeOnly(0, 1), 0, 1, true}; }, [] {}, CheckRunValueWritten},
-      {"install-twice", {}, L"-INSTALL", [] { return Expect{ProbeOnly(1, 1), 1, 1, true}; },
+      {"open-fails-by-error-code",
+       {.faults = {L"PowerApiOpen 3 error"}},
+       L"-OFF",
+       [=] {
+         return Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenFail), kRelease}), 1, 1,
+                       true};
+       }},
+      {"policy-read-fails",
+       {.faults = {L"GetPowerPolicy 1 error"}},
+       L"-OFF",
+       [=] {
+         return Expect{Join({beforeRead, {"[Glimmer]GetIntelADB"}, Bracket({}), kSet, kRelease}), 0,
+                       0, true};
+       }},
+      {"policy-write-fails",
+       {.faults = {L"SetPowerPolicy 1 hresult"}},
+       L"-OFF",
+       [=] {
+         return Expect{Join({beforeSet, kSet, kRelease}), 1, 1, true};
+       }},
+      {"install-writes-run-value",
+       {.dc = 0, .ac = 1},
+       L"-INSTALL",
+       [] {
+         return Expect{ProbeOnly(0, 1), 0, 1, true};
+       },
+       [] {},
+       CheckRunValueWritten},
+      {"install-twice",
+       {},
+       L"-INSTALL",
+       [] {
+         return Expect{ProbeOnly(1, 1), 1, 1, true};
+       },
        [] { SetText(HKEY_CURRENT_USER, kRunKey, kRunValue, kFinishCommand); },
        CheckRunValueWritten},
-      {"finish-without-value", {.dc = 0, .ac = 0}, L"-FINISH",
-       [] { return Expect{Typical(0, 0), 1, 1, true}; }, [] {}, CheckRunValueGone},
-      {"finish-when-locked", {.dc = 0, .ac = 0, .locked = 1}, L"-FINISH",
+      {"finish-without-value",
+       {.dc = 0, .ac = 0},
+       L"-FINISH",
+       [] {
+         return Expect{Typical(0, 0), 1, 1, true};
+       },
+       [] {},
+       CheckRunValueGone},
+      {"finish-when-locked",
+       {.dc = 0, .ac = 0, .locked = 1},
+       L"-FINISH",
        [=] {
-         return Expect{Join({kLoad, capsOpenLocked, {kCapsOpenFail},
-                             OpenFailed("SetIntelADB", kOpenLock), kRelease}),
+         return Expect{Join({kLoad,
+                             capsOpenLocked,
+                             {kCapsOpenFail},
+                             OpenFailed("SetIntelADB", kOpenLock),
+                             kRelease}),
                        0, 0, true};
        },
-       PutRunValue, CheckRunValueGone},
-      {"finish-without-driver", {.dc = 0, .ac = 0, .registration = Class::NotRegistered},
-       L"-FINISH", [=] { return Expect{loadThenSet, 0, 0, false}; }, PutRunValue,
+       PutRunValue,
        CheckRunValueGone},
-      {"install-without-run-key", {}, L"-INSTALL",
-       [] { return Expect{ProbeOnly(1, 1), 1, 1, true}; },
-       [] { RegDeleteTreeW(HKEY_CURRENT_USER, kRunKey); RegDeleteKeyW(HKEY_CURRENT_USER, kRunKey); },
+      {"finish-without-driver",
+       {.dc = 0, .ac = 0, .registration = Class::NotRegistered},
+       L"-FINISH",
+       [=] {
+         return Expect{loadThenSet, 0, 0, false};
+       },
+       PutRunValue,
+       CheckRunValueGone},
+      {"install-without-run-key",
+       {},
+       L"-INSTALL",
+       [] {
+         return Expect{ProbeOnly(1, 1), 1, 1, true};
+       },
+       [] {
+         RegDeleteTreeW(HKEY_CURRENT_USER, kRunKey);
+         RegDeleteKeyW(HKEY_CURRENT_USER, kRunKey);
+       },
        [] { Check(!RunKeyExists(), "the Run key was not created", "it was"); }},
       // The first half of the next-logon test (logon.sh); the journal is
       // emptied for the logon run.
-      {"logon-install", {.dc = 0, .ac = 0}, L"-INSTALL",
-       [] { return Expect{ProbeOnly(0, 0), 0, 0, true}; }, [] {},
+      {"logon-install",
+       {.dc = 0, .ac = 0},
+       L"-INSTALL",
+       [] {
+         return Expect{ProbeOnly(0, 0), 0, 0, true};
+       },
+       [] {},
        [] {
          CheckRunValueWritten();
          DeleteFileW(InstallPath(L"journal.txt").c_str());
        }},
-      {"close-fails", {.faults = {L"PowerApiClose 1 hresult", L"PowerApiClose 3 error"}},
-       L"-OFF", [] { return Expect{Typical(1, 1), 0, 0, true}; }},
+      {"close-fails",
+       {.faults = {L"PowerApiClose 1 hresult", L"PowerApiClose 3 error"}},
+       L"-OFF",
+       [] {
+         return Expect{Typical(1, 1), 0, 0, true};
+       }},
   };
   for (const unsigned word : {0x0u, 0x3u, 0x4u, 0x8u, 0xCu}) {
     char name[16];
     snprintf(name, sizeof name, "caps-0x%X", word);
-    s.push_back({name, {.caps = word}, L"-OFF",
-                 [word] { return Expect{CapsThenSet(word), 0, 0, true}; }});
+    s.push_back({name, {.caps = word}, L"-OFF", [word] {
+                   return Expect{CapsThenSet(word), 0, 0, true};
+                 }});
   }
   return s;
 }

@@ -31,19 +31,27 @@ class Input {
 
 platform::HResult PickHresult(Input& in) {
   switch (in.Byte() % 4) {
-    case 0: return 0;
-    case 1: return 1;
-    case 2: return sim::kFail;
-    default: return static_cast<platform::HResult>(in.Word());
+    case 0:
+      return 0;
+    case 1:
+      return 1;
+    case 2:
+      return sim::kFail;
+    default:
+      return static_cast<platform::HResult>(in.Word());
   }
 }
 
 std::uint32_t PickError(Input& in) {
   switch (in.Byte() % 4) {
-    case 0: return 0;
-    case 1: return 20;
-    case 2: return 1;
-    default: return in.Word();
+    case 0:
+      return 0;
+    case 1:
+      return 20;
+    case 2:
+      return 1;
+    default:
+      return in.Word();
   }
 }
 
@@ -53,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::Reset();
   ResetProgramState();
   Input in(data, size);
-  static const char16_t* const kSwitches[] = {u"-ON", u"-OFF", u"-INSTALL", u"-FINISH", u"-on", u""};
+  static const char16_t* const kSwitches[] = {u"-ON",     u"-OFF", u"-INSTALL",
+                                              u"-FINISH", u"-on",  u""};
   static const int kRequested[] = {1, 0, -1, 1, -1, -1};
   const std::size_t pick = in.Byte() % 6;
   sim::State().commandLine = std::u16string(u"Lumenkeep.exe ") + kSwitches[pick];

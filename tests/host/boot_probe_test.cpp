@@ -1,6 +1,7 @@
 // The start-up probe's answer and the power source it reads.
-#include "adb/adb_client.h"
 #include "adb/boot_probe.h"
+
+#include "adb/adb_client.h"
 #include "tests/host/test_support.h"
 
 namespace {
@@ -24,8 +25,7 @@ struct PowerCase {
   const char* mode;
 };
 
-class PowerSourceTest : public BootProbeTest,
-                        public ::testing::WithParamInterface<PowerCase> {};
+class PowerSourceTest : public BootProbeTest, public ::testing::WithParamInterface<PowerCase> {};
 
 TEST_P(PowerSourceTest, ReportsTheSettingOfTheCurrentSource) {
   const PowerCase& c = GetParam();
@@ -58,7 +58,8 @@ TEST_F(BootProbeTest, UnsupportedSourceKeepsItsSettingAtZero) {
   const Lines trace = sim::TraceLines();
   EXPECT_EQ(0, dcSetting);
   EXPECT_EQ(1, acSetting);
-  EXPECT_EQ(Join({{"[Glimmer]GetIntelADB"}, Bracket({"[Glimmer]PowerPolicy DC=1, AC=1"}),
+  EXPECT_EQ(Join({{"[Glimmer]GetIntelADB"},
+                  Bracket({"[Glimmer]PowerPolicy DC=1, AC=1"}),
                   {"[Glimmer]IsSystemACPowerOnline", "[Glimmer]Battery mode"}}),
             Lines(trace.end() - 7, trace.end()));
 }

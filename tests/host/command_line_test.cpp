@@ -17,7 +17,8 @@ class CommandLineTest : public LumenkeepTest {
 };
 
 TEST_F(CommandLineTest, NoSwitchDoesNothingAtAll) {
-  for (const std::u16string line : {u"Lumenkeep.exe", u"\"C:\\Program Files\\Lumenkeep.exe\"   ", u""}) {
+  for (const std::u16string line :
+       {u"Lumenkeep.exe", u"\"C:\\Program Files\\Lumenkeep.exe\"   ", u""}) {
     sim::Reset();
     EXPECT_EQ(0, Run(line));
     EXPECT_EQ(std::vector<std::string>{}, sim::TraceLines());
@@ -48,9 +49,8 @@ TEST_P(UnknownSwitchTest, RunsTheProbeAndNoCommand) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, UnknownSwitchTest,
-                         ::testing::Values(u"-off", u"-On", u"/OFF", u"OFF", u"\"-OFF \"",
-                                           u"-OF", u"-OFFF", u"-\uFF2FN", u"\"\"",
-                                           u"-INSTALLED"));
+                         ::testing::Values(u"-off", u"-On", u"/OFF", u"OFF", u"\"-OFF \"", u"-OF",
+                                           u"-OFFF", u"-\uFF2FN", u"\"\"", u"-INSTALLED"));
 
 TEST_F(CommandLineTest, QuotedSwitchIsMatched) {
   EXPECT_EQ(0, RunSwitch(u"\"-OFF\""));

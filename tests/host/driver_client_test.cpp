@@ -49,8 +49,7 @@ const char kDc[] = "[Glimmer]Support IGFX_ADB_SUPPORTED_DC";
 const char kAc[] = "[Glimmer]Support IGFX_ADB_SUPPORTED_AC";
 
 INSTANTIATE_TEST_SUITE_P(Words, CapabilityWordTest,
-                         ::testing::Values(CapsCase{0x0, {}, 0, 0, 0},
-                                           CapsCase{0x3, {}, 0, 0, 0},
+                         ::testing::Values(CapsCase{0x0, {}, 0, 0, 0}, CapsCase{0x3, {}, 0, 0, 0},
                                            CapsCase{0x4, {kAc}, 1, 0, 1},
                                            CapsCase{0x8, {kDc}, 1, 1, 0},
                                            CapsCase{0xC, {kDc, kAc}, 1, 1, 1},
@@ -99,9 +98,9 @@ TEST_F(DriverClientTest, ReadPassesTheContractArgumentsAndFillsBothOutputs) {
   EXPECT_EQ(1, GetIntelADB(&dc, &ac));
   EXPECT_EQ(-7, dc);
   EXPECT_EQ(2147483647, ac);
-  EXPECT_EQ(Join({{"[Glimmer]GetIntelADB"},
-                  Bracket({"[Glimmer]PowerPolicy DC=-7, AC=2147483647"})}),
-            sim::TraceLines());
+  EXPECT_EQ(
+      Join({{"[Glimmer]GetIntelADB"}, Bracket({"[Glimmer]PowerPolicy DC=-7, AC=2147483647"})}),
+      sim::TraceLines());
   const Call& read = driver.calls[1];
   ASSERT_EQ(Method::GetPowerPolicy, read.method);
   EXPECT_EQ((std::array<std::uint8_t, 20>{}), read.record) << "record zeroed before the read";
@@ -187,10 +186,10 @@ TEST_F(DriverClientTest, EveryOperationStopsAtTheMissingObject) {
   EXPECT_EQ(0, GetIntelADBCapabilities());
   EXPECT_EQ(0, GetIntelADB(&dc, &ac));
   EXPECT_EQ(0, SetIntelADB(1));
-  EXPECT_EQ((Lines{"[Glimmer]OpenIntelADBPowerAPI", "[Glimmer]CloseIntelADBPowerAPI",
-                   "[Glimmer]GetIntelADBCapabilities", "[Glimmer]GetIntelADB",
-                   "[Glimmer]SetIntelADB"}),
-            sim::TraceLines());
+  EXPECT_EQ(
+      (Lines{"[Glimmer]OpenIntelADBPowerAPI", "[Glimmer]CloseIntelADBPowerAPI",
+             "[Glimmer]GetIntelADBCapabilities", "[Glimmer]GetIntelADB", "[Glimmer]SetIntelADB"}),
+      sim::TraceLines());
   EXPECT_EQ(callsBefore, driver.calls.size());
   EXPECT_EQ(5, dc);
 }

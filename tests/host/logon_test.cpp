@@ -16,7 +16,8 @@ class LogonTest : public LumenkeepTest {
     return found == values->end() ? nullptr : &found->second;
   }
   void PutRunValue() {
-    (*windows.RunValues())[u"lumenkeep"] = {1, sim::TextBytes(u"\"C:\\old\\Lumenkeep.exe\" -FINISH")};
+    (*windows.RunValues())[u"lumenkeep"] = {1,
+                                            sim::TextBytes(u"\"C:\\old\\Lumenkeep.exe\" -FINISH")};
   }
   // The stored text, as narrow characters for readable failures.
   std::string RunText() {

@@ -45,8 +45,8 @@ TEST_F(RunTest, CreatesTheObjectWithTheDriversClassContextAndInterface) {
   const sim::CreateRequest& r = windows.createRequests[0];
   EXPECT_TRUE(sim::SameGuid(kTestClassId, r.classId));
   EXPECT_EQ(0x15u, r.context);
-  const platform::Guid iid = {0xA05C525D, 0xB4CB, 0x4108,
-                              {0xBF, 0xF7, 0x1A, 0xCF, 0x1A, 0x14, 0xF0, 0x0A}};
+  const platform::Guid iid = {
+      0xA05C525D, 0xB4CB, 0x4108, {0xBF, 0xF7, 0x1A, 0xCF, 0x1A, 0x14, 0xF0, 0x0A}};
   EXPECT_TRUE(sim::SameGuid(iid, r.interfaceId));
   EXPECT_EQ(std::vector<std::u16string>{u"IgfxExt.CUIExternal"}, windows.classNameLookups);
   EXPECT_EQ(std::vector<std::uint32_t>{0}, windows.enterModels) << "multithreaded apartment";
@@ -55,8 +55,7 @@ TEST_F(RunTest, CreatesTheObjectWithTheDriversClassContextAndInterface) {
 
 TEST_F(RunTest, DriverClassNotRegistered) {
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(Join({expected::kLoadFailed, {"[Glimmer]SetIntelADB"}, kRelease}),
-            sim::TraceLines());
+  EXPECT_EQ(Join({expected::kLoadFailed, {"[Glimmer]SetIntelADB"}, kRelease}), sim::TraceLines());
   EXPECT_TRUE(windows.createRequests.empty());
   ExpectBalanced();
 }
@@ -66,28 +65,26 @@ struct CreationCase {
   Creation creation;
 };
 
-class CreationFailureTest : public RunTest,
-                            public ::testing::WithParamInterface<CreationCase> {};
+class CreationFailureTest : public RunTest, public ::testing::WithParamInterface<CreationCase> {};
 
 // A server that fails but still hands back a pointer is treated like any
 // failed creation: the pointer is neither used nor released.
 TEST_P(CreationFailureTest, TracesTheFailureAndTouchesNoObject) {
   InstallDriver(GetParam().creation);
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(Join({expected::kCreateFailed, {"[Glimmer]SetIntelADB"}, kRelease}),
-            sim::TraceLines());
+  EXPECT_EQ(Join({expected::kCreateFailed, {"[Glimmer]SetIntelADB"}, kRelease}), sim::TraceLines());
   EXPECT_EQ(std::vector<Method>{}, driver.Methods());
   EXPECT_EQ(nullptr, pCUIExternal5);
   EXPECT_TRUE(windows.liveVectors.empty());
   EXPECT_EQ(1, windows.apartmentLeaves);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Creation, CreationFailureTest,
-    ::testing::Values(CreationCase{"Refused", Creation::Refused},
-                      CreationCase{"ReturnsNull", Creation::ReturnsNull},
-                      CreationCase{"FailsWithPointer", Creation::FailsWithPointer}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Creation, CreationFailureTest,
+                         ::testing::Values(CreationCase{"Refused", Creation::Refused},
+                                           CreationCase{"ReturnsNull", Creation::ReturnsNull},
+                                           CreationCase{"FailsWithPointer",
+                                                        Creation::FailsWithPointer}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // One failure of one driver call during an "-OFF" run, and the trace that
 // must result.
@@ -131,21 +128,23 @@ std::vector<FaultCase> FaultCases() {
     cases.push_back({o.name, Method::PowerApiOpen, 1, o.outcome,
                      Join({kLoad, CapsOpenFailed(o.trace), kSetTrace, kRelease}), true});
     cases.push_back({o.name, Method::PowerApiOpen, 2, o.outcome,
-                     Join({kLoad, kCapsBoth, ReadOpenFailed(o.trace), kSetTrace, kRelease}),
-                     true});
+                     Join({kLoad, kCapsBoth, ReadOpenFailed(o.trace), kSetTrace, kRelease}), true});
     cases.push_back({o.name, Method::PowerApiOpen, 3, o.outcome,
                      Join({kLoad, kCapsBoth, kRead, kPower, SetOpenFailed(o.trace), kRelease}),
                      false});
   }
   for (const Outcome& o : {kHrFail, kErrorCode}) {
     cases.push_back({"CapsRead", Method::GetPowerConsCaps, 1, o,
-                     Join({kLoad, {"[Glimmer]GetIntelADBCapabilities"},
-                           Bracket({"[Glimmer]GetPowerConsCaps Fail"}), kSetTrace, kRelease}),
-                     true});
-    cases.push_back({"PolicyRead", Method::GetPowerPolicy, 1, o,
-                     Join({kLoad, kCapsBoth, {"[Glimmer]GetIntelADB"}, Bracket({}), kSetTrace,
+                     Join({kLoad,
+                           {"[Glimmer]GetIntelADBCapabilities"},
+                           Bracket({"[Glimmer]GetPowerConsCaps Fail"}),
+                           kSetTrace,
                            kRelease}),
                      true});
+    cases.push_back(
+        {"PolicyRead", Method::GetPowerPolicy, 1, o,
+         Join({kLoad, kCapsBoth, {"[Glimmer]GetIntelADB"}, Bracket({}), kSetTrace, kRelease}),
+         true});
     cases.push_back({"PolicyWrite", Method::SetPowerPolicy, 1, o,
                      Join({kLoad, kCapsBoth, kRead, kPower, kSetTrace, kRelease}), false});
     for (int nth = 1; nth <= 3; ++nth)
@@ -179,8 +178,7 @@ std::string FaultName(const ::testing::TestParamInfo<FaultCase>& info) {
   return name + kKinds[c.outcome.hr < 0 ? 0 : 1];
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryCall, DriverFaultTest, ::testing::ValuesIn(FaultCases()),
-                         FaultName);
+INSTANTIATE_TEST_SUITE_P(EveryCall, DriverFaultTest, ::testing::ValuesIn(FaultCases()), FaultName);
 
 TEST_F(RunTest, ApartmentThatCannotBeEnteredIsNotLeftButTheRunGoesOn) {
   InstallDriver();

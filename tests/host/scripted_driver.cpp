@@ -9,24 +9,22 @@ using platform::HResult;
 // {2B3C5F6C-97B7-4C85-B4F2-335719D24F3D}, written out here on purpose rather
 // than taken from the program's header.
 static const platform::Guid kExpectedPolicyId = {
-    0x2B3C5F6C, 0x97B7, 0x4C85,
-    {0xB4, 0xF2, 0x33, 0x57, 0x19, 0xD2, 0x4F, 0x3D}};
+    0x2B3C5F6C, 0x97B7, 0x4C85, {0xB4, 0xF2, 0x33, 0x57, 0x19, 0xD2, 0x4F, 0x3D}};
 
 struct DriverMethods {
   static ScriptedDriver& Of(void* self) {
     return *static_cast<ScriptedDriver::Object*>(self)->driver;
   }
 
-  static void CheckError(ScriptedDriver& d, const char* method,
-                         const std::uint32_t* error) {
-    if (*error != 0) d.breaches.push_back(std::string(method) + ": error code not 0 before the call");
+  static void CheckError(ScriptedDriver& d, const char* method, const std::uint32_t* error) {
+    if (*error != 0)
+      d.breaches.push_back(std::string(method) + ": error code not 0 before the call");
   }
 
-  static void CheckHandle(ScriptedDriver& d, const char* method,
-                          std::uint32_t handle) {
+  static void CheckHandle(ScriptedDriver& d, const char* method, std::uint32_t handle) {
     if (d.openHandles.count(handle) == 0)
-      d.breaches.push_back(std::string(method) + ": handle " +
-                           std::to_string(handle) + " is not open");
+      d.breaches.push_back(std::string(method) + ": handle " + std::to_string(handle) +
+                           " is not open");
   }
 
   static std::uint32_t PLATFORM_STDCALL AddRef(void* self) {
@@ -42,8 +40,7 @@ struct DriverMethods {
     return static_cast<std::uint32_t>(d.references);
   }
 
-  static HResult PLATFORM_STDCALL QueryInterface(void* self, const void*,
-                                                 void** object) {
+  static HResult PLATFORM_STDCALL QueryInterface(void* self, const void*, void** object) {
     Of(self).breaches.push_back("QueryInterface called");
     *object = nullptr;
     return sim::kFail;
@@ -54,8 +51,7 @@ struct DriverMethods {
     Of(self).breaches.push_back("a method at positions 3 to 19 was called");
   }
 
-  static HResult PLATFORM_STDCALL PowerApiOpen(void* self,
-                                               std::uint32_t* handle,
+  static HResult PLATFORM_STDCALL PowerApiOpen(void* self, std::uint32_t* handle,
                                                std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
     Call call{Method::PowerApiOpen};
@@ -75,8 +71,7 @@ struct DriverMethods {
     return o.hr;
   }
 
-  static HResult PLATFORM_STDCALL PowerApiClose(void* self,
-                                                std::uint32_t handle,
+  static HResult PLATFORM_STDCALL PowerApiClose(void* self, std::uint32_t handle,
                                                 std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
     Call call{Method::PowerApiClose};
@@ -92,10 +87,8 @@ struct DriverMethods {
     return o.hr;
   }
 
-  static HResult PLATFORM_STDCALL GetPowerConsCaps(void* self,
-                                                   std::uint32_t handle,
-                                                   std::uint32_t* caps,
-                                                   std::uint32_t* error) {
+  static HResult PLATFORM_STDCALL GetPowerConsCaps(void* self, std::uint32_t handle,
+                                                   std::uint32_t* caps, std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
     Call call{Method::GetPowerConsCaps};
     call.handle = handle;
@@ -111,9 +104,8 @@ struct DriverMethods {
     return o.hr;
   }
 
-  static Call PolicyCall(ScriptedDriver& d, Method method, const char* name,
-                         std::uint32_t handle, std::uint32_t kind,
-                         const platform::Guid* id, std::uint32_t size,
+  static Call PolicyCall(ScriptedDriver& d, Method method, const char* name, std::uint32_t handle,
+                         std::uint32_t kind, const platform::Guid* id, std::uint32_t size,
                          const void* record, const std::uint32_t* error) {
     Call call{method};
     call.handle = handle;
@@ -127,21 +119,19 @@ struct DriverMethods {
     CheckHandle(d, name, handle);
     const std::string n(name);
     if (kind != 3) d.breaches.push_back(n + ": policy kind " + std::to_string(kind));
-    if (!sim::SameGuid(*id, kExpectedPolicyId)) d.breaches.push_back(n + ": wrong policy identifier");
+    if (!sim::SameGuid(*id, kExpectedPolicyId))
+      d.breaches.push_back(n + ": wrong policy identifier");
     if (size != 20) d.breaches.push_back(n + ": record size " + std::to_string(size));
     return call;
   }
 
-  static HResult PLATFORM_STDCALL GetPowerPolicy(void* self,
-                                                 std::uint32_t handle,
-                                                 std::uint32_t kind,
-                                                 const platform::Guid* id,
-                                                 std::uint32_t size,
-                                                 void* record,
+  static HResult PLATFORM_STDCALL GetPowerPolicy(void* self, std::uint32_t handle,
+                                                 std::uint32_t kind, const platform::Guid* id,
+                                                 std::uint32_t size, void* record,
                                                  std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
-    d.calls.push_back(PolicyCall(d, Method::GetPowerPolicy, "GetPowerPolicy",
-                                 handle, kind, id, size, record, error));
+    d.calls.push_back(PolicyCall(d, Method::GetPowerPolicy, "GetPowerPolicy", handle, kind, id,
+                                 size, record, error));
     const Outcome o = d.Next(Method::GetPowerPolicy);
     *error = o.error;
     if (!platform::Failed(o.hr) && o.error == 0) {
@@ -151,16 +141,13 @@ struct DriverMethods {
     return o.hr;
   }
 
-  static HResult PLATFORM_STDCALL SetPowerPolicy(void* self,
-                                                 std::uint32_t handle,
-                                                 std::uint32_t kind,
-                                                 const platform::Guid* id,
-                                                 std::uint32_t size,
-                                                 void* record,
+  static HResult PLATFORM_STDCALL SetPowerPolicy(void* self, std::uint32_t handle,
+                                                 std::uint32_t kind, const platform::Guid* id,
+                                                 std::uint32_t size, void* record,
                                                  std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
-    const Call call = PolicyCall(d, Method::SetPowerPolicy, "SetPowerPolicy",
-                                 handle, kind, id, size, record, error);
+    const Call call = PolicyCall(d, Method::SetPowerPolicy, "SetPowerPolicy", handle, kind, id,
+                                 size, record, error);
     d.calls.push_back(call);
     for (std::size_t i = 8; i < 20; ++i)
       if (call.record[i] != 0) d.breaches.push_back("SetPowerPolicy: reserved bytes not zero");
@@ -229,9 +216,8 @@ std::vector<Method> ScriptedDriver::Methods() const {
 }
 
 std::string Name(Method method) {
-  static const char* const kNames[] = {"Release",          "PowerApiOpen",
-                                       "PowerApiClose",    "GetPowerConsCaps",
-                                       "GetPowerPolicy",   "SetPowerPolicy",
+  static const char* const kNames[] = {"Release",          "PowerApiOpen",   "PowerApiClose",
+                                       "GetPowerConsCaps", "GetPowerPolicy", "SetPowerPolicy",
                                        "NotCalled"};
   return kNames[static_cast<std::size_t>(method)];
 }

@@ -15,8 +15,15 @@
 
 #include "platform/platform.h"
 
-enum class Method { Release, PowerApiOpen, PowerApiClose, GetPowerConsCaps,
-                    GetPowerPolicy, SetPowerPolicy, NotCalled };
+enum class Method {
+  Release,
+  PowerApiOpen,
+  PowerApiClose,
+  GetPowerConsCaps,
+  GetPowerPolicy,
+  SetPowerPolicy,
+  NotCalled
+};
 
 struct Outcome {
   platform::HResult hr = 0;

@@ -1,7 +1,6 @@
 // The platform layer over the simulated Windows.
 #include "tests/host/sim_windows.h"
 
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -80,14 +79,12 @@ char16_t** PackVector(const std::vector<std::u16string>& arguments) {
   std::size_t units = 0;
   for (const auto& a : arguments) units += a.size() + 1;
   const std::size_t table = (arguments.size() + 1) * sizeof(char16_t*);
-  auto* block = static_cast<unsigned char*>(
-      std::malloc(table + units * sizeof(char16_t)));
+  auto* block = static_cast<unsigned char*>(std::malloc(table + units * sizeof(char16_t)));
   auto** vector = reinterpret_cast<char16_t**>(block);
   auto* text = reinterpret_cast<char16_t*>(block + table);
   for (std::size_t n = 0; n < arguments.size(); ++n) {
     vector[n] = text;
-    std::memcpy(text, arguments[n].c_str(),
-                (arguments[n].size() + 1) * sizeof(char16_t));
+    std::memcpy(text, arguments[n].c_str(), (arguments[n].size() + 1) * sizeof(char16_t));
     text += arguments[n].size() + 1;
   }
   vector[arguments.size()] = nullptr;
@@ -132,16 +129,13 @@ std::vector<std::string> TraceLines() {
   std::vector<std::string> lines;
   for (const auto& message : State().traces) {
     std::string line;
-    for (const char16_t c : message)
-      line += c < 0x80 ? static_cast<char>(c) : '?';
+    for (const char16_t c : message) line += c < 0x80 ? static_cast<char>(c) : '?';
     lines.push_back(line);
   }
   return lines;
 }
 
-bool SameGuid(const platform::Guid& a, const platform::Guid& b) {
-  return Key(a) == Key(b);
-}
+bool SameGuid(const platform::Guid& a, const platform::Guid& b) { return Key(a) == Key(b); }
 
 }  // namespace sim
 
@@ -182,20 +176,20 @@ std::uint32_t OwnModulePath(char16_t* buffer, std::uint32_t capacity) {
 }
 
 // Enough of wsprintfW for the program's formats: %d and %%.
-int FormatText(char16_t* buffer, const char16_t* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
+int FormatNumbers(char16_t* buffer, const char16_t* format, std::int32_t first,
+                  std::int32_t second) {
+  const std::int32_t numbers[] = {first, second};
+  std::size_t next = 0;
   std::u16string out;
   for (const char16_t* p = format; *p != 0; ++p) {
     if (*p != u'%') {
       out += *p;
-    } else if (*++p == u'd') {
-      for (const char c : std::to_string(va_arg(arguments, int))) out += c;
+    } else if (*++p == u'd' && next < 2) {
+      for (const char c : std::to_string(numbers[next++])) out += static_cast<char16_t>(c);
     } else {
       out += *p;
     }
   }
-  va_end(arguments);
   std::memcpy(buffer, out.c_str(), (out.size() + 1) * sizeof(char16_t));
   return static_cast<int>(out.size());
 }
@@ -223,8 +217,8 @@ HResult ClassIdFromName(const char16_t* progId, Guid* classId) {
   return sim::kOk;
 }
 
-HResult CreateComObject(const Guid& classId, std::uint32_t context,
-                        const Guid& interfaceId, void** object) {
+HResult CreateComObject(const Guid& classId, std::uint32_t context, const Guid& interfaceId,
+                        void** object) {
   const sim::CreateRequest request{classId, context, interfaceId};
   State().createRequests.push_back(request);
   *object = nullptr;
@@ -253,9 +247,8 @@ std::u16string LowerName(const char16_t* name) {
 
 RegistryKey CurrentUserRoot() { return reinterpret_cast<RegistryKey>(kCurrentUser); }
 
-std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey,
-                             std::uint32_t options, std::uint32_t access,
-                             RegistryKey* key) {
+std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey, std::uint32_t options,
+                             std::uint32_t access, RegistryKey* key) {
   State().keyOpens.push_back({subKey, options, access});
   if (reinterpret_cast<std::uintptr_t>(root) != kCurrentUser) return 6;  // invalid handle
   const std::u16string path = sim::Windows::Lower(subKey);
@@ -267,9 +260,8 @@ std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey,
   return kErrorSuccess;
 }
 
-std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name,
-                              std::uint32_t type, const void* data,
-                              std::uint32_t byteCount) {
+std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name, std::uint32_t type,
+                              const void* data, std::uint32_t byteCount) {
   sim::RegistryValues* values = ValuesOf(key);
   if (values == nullptr) return 6;
   if (State().setValueError != 0) return State().setValueError;

@@ -16,12 +16,9 @@ namespace sim {
 constexpr platform::HResult kOk = 0;
 constexpr platform::HResult kFalse = 1;
 constexpr platform::HResult kFail = static_cast<platform::HResult>(0x80004005);
-constexpr platform::HResult kClassNotRegistered =
-    static_cast<platform::HResult>(0x80040154);
-constexpr platform::HResult kInvalidSyntax =
-    static_cast<platform::HResult>(0x800401E4);
-constexpr platform::HResult kChangedMode =
-    static_cast<platform::HResult>(0x80010106);
+constexpr platform::HResult kClassNotRegistered = static_cast<platform::HResult>(0x80040154);
+constexpr platform::HResult kInvalidSyntax = static_cast<platform::HResult>(0x800401E4);
+constexpr platform::HResult kChangedMode = static_cast<platform::HResult>(0x80010106);
 
 // What creating an object is handed.
 struct CreateRequest {
@@ -29,8 +26,7 @@ struct CreateRequest {
   std::uint32_t context;
   platform::Guid interfaceId;
 };
-using ObjectFactory =
-    std::function<platform::HResult(const CreateRequest&, void** object)>;
+using ObjectFactory = std::function<platform::HResult(const CreateRequest&, void** object)>;
 
 constexpr char16_t kRunKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 

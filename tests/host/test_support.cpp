@@ -16,23 +16,22 @@ void LumenkeepTest::TearDown() {
 }
 
 void LumenkeepTest::InstallDriver(Creation creation) {
-  sim::RegisterClass(
-      u"IgfxExt.CUIExternal", kTestClassId,
-      [this, creation](const sim::CreateRequest&, void** object) {
-        switch (creation) {
-          case Creation::Works:
-            *object = driver.Create();
-            return sim::kOk;
-          case Creation::Refused:
-            return sim::kFail;
-          case Creation::ReturnsNull:
-            return sim::kOk;
-          case Creation::FailsWithPointer:
-            *object = driver.Create();
-            return sim::kFail;
-        }
-        return sim::kFail;
-      });
+  sim::RegisterClass(u"IgfxExt.CUIExternal", kTestClassId,
+                     [this, creation](const sim::CreateRequest&, void** object) {
+                       switch (creation) {
+                         case Creation::Works:
+                           *object = driver.Create();
+                           return sim::kOk;
+                         case Creation::Refused:
+                           return sim::kFail;
+                         case Creation::ReturnsNull:
+                           return sim::kOk;
+                         case Creation::FailsWithPointer:
+                           *object = driver.Create();
+                           return sim::kFail;
+                       }
+                       return sim::kFail;
+                     });
 }
 
 int LumenkeepTest::Run(const std::u16string& commandLine) {
@@ -59,7 +58,7 @@ void LumenkeepTest::ExpectBalanced() {
   EXPECT_EQ(nullptr, pCUIExternal5);
   EXPECT_TRUE(windows.liveVectors.empty()) << "argument vectors not freed";
   EXPECT_TRUE(windows.openKeys.empty()) << "registry keys left open: " << windows.openKeys.size();
-  const std::size_t entered = platform::Failed(windows.enterResult) ? 0 : windows.enterModels.size();
+  const std::size_t entered =
+      platform::Failed(windows.enterResult) ? 0 : windows.enterModels.size();
   EXPECT_EQ(entered, static_cast<std::size_t>(windows.apartmentLeaves)) << "apartments left";
 }
-

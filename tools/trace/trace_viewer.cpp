@@ -23,8 +23,8 @@ namespace {
 void Print(const std::string& line) {
   const std::string text = line + "\n";
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
-            &written, nullptr);
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+            nullptr);
 }
 
 int Fail(int code, const char* format, const wchar_t* detail) {
@@ -46,8 +46,8 @@ std::string Utf8(const std::wstring& text) {
 
 std::string FromAnsi(const std::string& text) {
   if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0);
+  const int size =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return Utf8(wide);
@@ -133,7 +133,8 @@ int RunUnderDebugger(const wchar_t* command) {
     DWORD continueStatus = DBG_CONTINUE;
     switch (event.dwDebugEventCode) {
       case CREATE_PROCESS_DEBUG_EVENT:
-        if (event.u.CreateProcessInfo.hFile != nullptr) CloseHandle(event.u.CreateProcessInfo.hFile);
+        if (event.u.CreateProcessInfo.hFile != nullptr)
+          CloseHandle(event.u.CreateProcessInfo.hFile);
         break;
       case LOAD_DLL_DEBUG_EVENT:
         if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
@@ -172,8 +173,8 @@ int RunUnderDebugger(const wchar_t* command) {
 int Listen(DWORD seconds) {
   HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
   HANDLE data = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
-  HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                      L"DBWIN_BUFFER");
+  HANDLE section =
+      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER");
   void* view = section != nullptr ? MapViewOfFile(section, FILE_MAP_READ, 0, 0, 4096) : nullptr;
   int result = 0;
   if (ready == nullptr || data == nullptr || view == nullptr) {
@@ -203,7 +204,8 @@ int Listen(DWORD seconds) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) return Fail(2, "usage: LumenkeepTrace PROGRAM [ARGUMENTS...] | --listen SECONDS%ls", L"");
+  if (argc < 2)
+    return Fail(2, "usage: LumenkeepTrace PROGRAM [ARGUMENTS...] | --listen SECONDS%ls", L"");
   if (wcscmp(argv[1], L"--listen") == 0) {
     wchar_t* end = nullptr;
     const unsigned long seconds = argc == 3 ? wcstoul(argv[2], &end, 10) : 0;

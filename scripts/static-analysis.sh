@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Static analysis of the program's own code (app, adb, logon, platform):
+#   static-analysis.sh format|tidy|cppcheck HOST_BUILD_DIR
+# format: every C++ file of the project is formatted as .clang-format says;
+# tidy: clang-tidy with .clang-tidy, the Windows platform file for the
+#       mingw-w64 target and the rest with the host build's compile commands;
+# cppcheck: warnings, style, performance and portability.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+what=$1 build=$2
+program=(app/*.cpp adb/*.cpp logon/*.cpp)
+case $what in
+  format)
+    git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+    echo "clang-format: every file formatted" ;;
+  tidy)
+    clang-tidy -p "$build" --quiet "${program[@]}" 2>/dev/null
+    mingw=$(ls -d /usr/lib/gcc/i686-w64-mingw32/*-win32/include/c++ | head -n 1)
+    clang-tidy --quiet platform/platform_win32.cpp -- --target=i686-w64-mingw32 -std=c++20 -I. \
+      -isystem "$mingw" -isystem "$mingw/i686-w64-mingw32" 2>/dev/null
+    echo "clang-tidy: no findings" ;;
+  cppcheck)
+    cppcheck --enable=warning,style,performance,portability --std=c++20 --error-exitcode=1 \
+      --inline-suppr --quiet -I . app adb logon platform
+    echo "cppcheck: no findings" ;;
+  *) echo "usage: static-analysis.sh format|tidy|cppcheck HOST_BUILD_DIR" >&2; exit 2 ;;
+esac
