@@ -13,11 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 scripts/install-deps.sh
-if scripts/runs-32bit-code.sh; then
-  preset=windows-x86 loader=/usr/lib/wine/wine
-else
-  preset=windows-x64 loader=/usr/lib/wine/wine64
-fi
+source scripts/wine-target.sh
 for p in windows-x86 $preset; do
   cmake --preset "$p" >/dev/null
   cmake --build --preset "$p" >/dev/null

@@ -10,14 +10,9 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 scripts/install-deps.sh
 
-# Wine runs the 32-bit build where this machine executes 32-bit code, and
-# the same program built for x86-64 where it does not.
-if scripts/runs-32bit-code.sh; then
-  preset=windows-x86 loader=/usr/lib/wine/wine
-else
-  preset=windows-x64 loader=/usr/lib/wine/wine64
+source scripts/wine-target.sh
+[ "$preset" = windows-x86 ] ||
   echo "note: this machine cannot execute 32-bit x86 code; running the x86-64 build of Lumenkeep"
-fi
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" >/dev/null
 build="$root/build/$preset"

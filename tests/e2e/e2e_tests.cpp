@@ -222,7 +222,7 @@ struct Scenario {
   std::string name;
   Driver driver;
   std::wstring arguments;
-  std::function<Expect()> expect;
+  Expect expect;
   std::function<void()> before = [] {};  // more set-up
   std::function<void()> after = [] {};   // more checks
 };
@@ -303,191 +303,113 @@ std::vector<Scenario> Scenarios() {
   const Lines capsOpenLocked = OpenFailed("GetIntelADBCapabilities", kOpenLock);
 
   std::vector<Scenario> s = {
-      {"off",
-       {},
-       L"-OFF",
-       [] {
-         return Expect{Typical(1, 1), 0, 0, true};
-       }},
-      {"on",
-       {.dc = 0, .ac = 0},
-       L"-ON",
-       [] {
-         return Expect{Typical(0, 0), 1, 1, true};
-       }},
-      {"no-switch",
-       {},
-       L"",
-       [] {
-         return Expect{{}, 1, 1, false};
-       }},
-      {"unknown-switch",
-       {},
-       L"-STATUS",
-       [] {
-         return Expect{ProbeOnly(1, 1), 1, 1, true};
-       }},
-      {"lower-case-switch",
-       {},
-       L"-off",
-       [] {
-         return Expect{ProbeOnly(1, 1), 1, 1, true};
-       }},
-      {"quoted-switch",
-       {},
-       L"\"-OFF\"",
-       [] {
-         return Expect{Typical(1, 1), 0, 0, true};
-       }},
+      {"off", {}, L"-OFF", Expect{Typical(1, 1), 0, 0, true}},
+      {"on", {.dc = 0, .ac = 0}, L"-ON", Expect{Typical(0, 0), 1, 1, true}},
+      {"no-switch", {}, L"", Expect{{}, 1, 1, false}},
+      {"unknown-switch", {}, L"-STATUS", Expect{ProbeOnly(1, 1), 1, 1, true}},
+      {"lower-case-switch", {}, L"-off", Expect{ProbeOnly(1, 1), 1, 1, true}},
+      {"quoted-switch", {}, L"\"-OFF\"", Expect{Typical(1, 1), 0, 0, true}},
       {"words-after-switch",
        {.dc = 0, .ac = 0},
        L"-ON -OFF \"and more\"",
-       [] {
-         return Expect{Typical(0, 0), 1, 1, true};
-       }},
+       Expect{Typical(0, 0), 1, 1, true}},
       {"class-not-registered",
        {.registration = Class::NotRegistered},
        L"-OFF",
-       [=] {
-         return Expect{loadThenSet, 1, 1, false};
-       }},
+       Expect{loadThenSet, 1, 1, false}},
       {"server-missing",
        {.registration = Class::ServerMissing},
        L"-OFF",
-       [=] {
-         return Expect{createFailedThenSet, 1, 1, false};
-       }},
-      {"creation-refused",
-       {.creation = 1},
-       L"-OFF",
-       [=] {
-         return Expect{createFailedThenSet, 1, 1, false};
-       }},
-      {"creation-null",
-       {.creation = 2},
-       L"-OFF",
-       [=] {
-         return Expect{createFailedThenSet, 1, 1, false};
-       }},
+       Expect{createFailedThenSet, 1, 1, false}},
+      {"creation-refused", {.creation = 1}, L"-OFF", Expect{createFailedThenSet, 1, 1, false}},
+      {"creation-null", {.creation = 2}, L"-OFF", Expect{createFailedThenSet, 1, 1, false}},
       {"caps-read-fails",
        {.faults = {L"GetPowerConsCaps 1 hresult"}},
        L"-OFF",
-       [] {
-         return Expect{Join({kLoad,
-                             {"[Glimmer]GetIntelADBCapabilities"},
-                             Bracket({"[Glimmer]GetPowerConsCaps Fail"}),
-                             kSet,
-                             kRelease}),
-                       0, 0, true};
-       }},
+       Expect{Join({kLoad,
+                    {"[Glimmer]GetIntelADBCapabilities"},
+                    Bracket({"[Glimmer]GetPowerConsCaps Fail"}),
+                    kSet,
+                    kRelease}),
+              0, 0, true}},
       {"caps-open-locked",
        {.faults = {L"PowerApiOpen 1 lock"}},
        L"-OFF",
-       [=] {
-         return Expect{Join({kLoad, capsOpenLocked, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true};
-       }},
+       Expect{Join({kLoad, capsOpenLocked, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true}},
       {"read-open-locked",
        {.faults = {L"PowerApiOpen 2 lockhr"}},
        L"-OFF",
-       [=] {
-         return Expect{Join({beforeRead, OpenFailed("GetIntelADB", kOpenLock), kSet, kRelease}), 0,
-                       0, true};
-       }},
+       Expect{Join({beforeRead, OpenFailed("GetIntelADB", kOpenLock), kSet, kRelease}), 0, 0,
+              true}},
       {"set-open-locked",
        {.faults = {L"PowerApiOpen 3 lock"}},
        L"-OFF",
-       [=] {
-         return Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenLock), kRelease}), 1, 1,
-                       true};
-       }},
+       Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenLock), kRelease}), 1, 1, true}},
       {"driver-locked",
        {.locked = 1},
        L"-OFF",
-       [=] {
-         return Expect{Join({kLoad,
-                             capsOpenLocked,
-                             {kCapsOpenFail},
-                             OpenFailed("SetIntelADB", kOpenLock),
-                             kRelease}),
-                       1, 1, true};
-       }},
+       Expect{Join({kLoad,
+                    capsOpenLocked,
+                    {kCapsOpenFail},
+                    OpenFailed("SetIntelADB", kOpenLock),
+                    kRelease}),
+              1, 1, true}},
       {"open-fails-by-hresult",
        {.faults = {L"PowerApiOpen 1 hresult"}},
        L"-OFF",
-       [=] {
-         return Expect{Join({kLoad, capsOpenFailed, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true};
-       }},
+       Expect{Join({kLoad, capsOpenFailed, {kCapsOpenFail}, kSet, kRelease}), 0, 0, true}},
       {"open-fails-by-error-code",
        {.faults = {L"PowerApiOpen 3 error"}},
        L"-OFF",
-       [=] {
-         return Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenFail), kRelease}), 1, 1,
-                       true};
-       }},
+       Expect{Join({beforeSet, OpenFailed("SetIntelADB", kOpenFail), kRelease}), 1, 1, true}},
       {"policy-read-fails",
        {.faults = {L"GetPowerPolicy 1 error"}},
        L"-OFF",
-       [=] {
-         return Expect{Join({beforeRead, {"[Glimmer]GetIntelADB"}, Bracket({}), kSet, kRelease}), 0,
-                       0, true};
-       }},
+       Expect{Join({beforeRead, {"[Glimmer]GetIntelADB"}, Bracket({}), kSet, kRelease}), 0, 0,
+              true}},
       {"policy-write-fails",
        {.faults = {L"SetPowerPolicy 1 hresult"}},
        L"-OFF",
-       [=] {
-         return Expect{Join({beforeSet, kSet, kRelease}), 1, 1, true};
-       }},
+       Expect{Join({beforeSet, kSet, kRelease}), 1, 1, true}},
       {"install-writes-run-value",
        {.dc = 0, .ac = 1},
        L"-INSTALL",
-       [] {
-         return Expect{ProbeOnly(0, 1), 0, 1, true};
-       },
+       Expect{ProbeOnly(0, 1), 0, 1, true},
        [] {},
        CheckRunValueWritten},
       {"install-twice",
        {},
        L"-INSTALL",
-       [] {
-         return Expect{ProbeOnly(1, 1), 1, 1, true};
-       },
+       Expect{ProbeOnly(1, 1), 1, 1, true},
        [] { SetText(HKEY_CURRENT_USER, kRunKey, kRunValue, kFinishCommand); },
        CheckRunValueWritten},
       {"finish-without-value",
        {.dc = 0, .ac = 0},
        L"-FINISH",
-       [] {
-         return Expect{Typical(0, 0), 1, 1, true};
-       },
+       Expect{Typical(0, 0), 1, 1, true},
        [] {},
        CheckRunValueGone},
       {"finish-when-locked",
        {.dc = 0, .ac = 0, .locked = 1},
        L"-FINISH",
-       [=] {
-         return Expect{Join({kLoad,
-                             capsOpenLocked,
-                             {kCapsOpenFail},
-                             OpenFailed("SetIntelADB", kOpenLock),
-                             kRelease}),
-                       0, 0, true};
-       },
+       Expect{Join({kLoad,
+                    capsOpenLocked,
+                    {kCapsOpenFail},
+                    OpenFailed("SetIntelADB", kOpenLock),
+                    kRelease}),
+              0, 0, true},
        PutRunValue,
        CheckRunValueGone},
       {"finish-without-driver",
        {.dc = 0, .ac = 0, .registration = Class::NotRegistered},
        L"-FINISH",
-       [=] {
-         return Expect{loadThenSet, 0, 0, false};
-       },
+       Expect{loadThenSet, 0, 0, false},
        PutRunValue,
        CheckRunValueGone},
       {"install-without-run-key",
        {},
        L"-INSTALL",
-       [] {
-         return Expect{ProbeOnly(1, 1), 1, 1, true};
-       },
+       Expect{ProbeOnly(1, 1), 1, 1, true},
        [] {
          RegDeleteTreeW(HKEY_CURRENT_USER, kRunKey);
          RegDeleteKeyW(HKEY_CURRENT_USER, kRunKey);
@@ -498,9 +420,7 @@ std::vector<Scenario> Scenarios() {
       {"logon-install",
        {.dc = 0, .ac = 0},
        L"-INSTALL",
-       [] {
-         return Expect{ProbeOnly(0, 0), 0, 0, true};
-       },
+       Expect{ProbeOnly(0, 0), 0, 0, true},
        [] {},
        [] {
          CheckRunValueWritten();
@@ -509,16 +429,12 @@ std::vector<Scenario> Scenarios() {
       {"close-fails",
        {.faults = {L"PowerApiClose 1 hresult", L"PowerApiClose 3 error"}},
        L"-OFF",
-       [] {
-         return Expect{Typical(1, 1), 0, 0, true};
-       }},
+       Expect{Typical(1, 1), 0, 0, true}},
   };
   for (const unsigned word : {0x0u, 0x3u, 0x4u, 0x8u, 0xCu}) {
     char name[16];
     snprintf(name, sizeof name, "caps-0x%X", word);
-    s.push_back({name, {.caps = word}, L"-OFF", [word] {
-                   return Expect{CapsThenSet(word), 0, 0, true};
-                 }});
+    s.push_back({name, {.caps = word}, L"-OFF", Expect{CapsThenSet(word), 0, 0, true}});
   }
   return s;
 }
@@ -556,7 +472,7 @@ int RunScenario(const Scenario& scenario) {
   PrepareRunKey();
   scenario.before();
   const Run run = RunProgram(scenario.arguments);
-  const Expect expect = scenario.expect();
+  const Expect& expect = scenario.expect;
   Check(run.viewerExited, "the trace viewer finished", "it did not finish in 30 s");
   CheckLines(expect.trace, run.trace, "trace");
   CheckEqual(0, run.exitCode, "exit code");
