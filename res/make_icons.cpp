@@ -178,13 +178,13 @@ int main(int argc, char** argv) {
     std::cerr << "usage: make_icons ICON.ico GROUP.bin\n";
     return 2;
   }
-  struct Spec {
+  struct ImageFormat {
     int size, bits;
   };
-  constexpr Spec kImages[] = {{32, 4}, {16, 4},  {48, 8},  {32, 8},
-                              {16, 8}, {48, 32}, {32, 32}, {16, 32}};
+  constexpr ImageFormat kImages[] = {{32, 4}, {16, 4},  {48, 8},  {32, 8},
+                                     {16, 8}, {48, 32}, {32, 32}, {16, 32}};
   std::vector<std::vector<std::uint8_t>> images;
-  for (const Spec& s : kImages) images.push_back(Image(s.size, s.bits));
+  for (const ImageFormat& s : kImages) images.push_back(Image(s.size, s.bits));
 
   // The .ico directory and the group resource share their 6-byte header and
   // differ per entry in the last field: file offset (32-bit) or resource

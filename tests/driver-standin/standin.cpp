@@ -173,6 +173,12 @@ void CheckPolicyArguments(const char* method, DWORD kind, const GUID* id, DWORD 
   if (size != 20) BREACH("%s: record size %lu, not 20", method, size);
 }
 
+// The first byte from `from` on that is not 0 in the 20-byte record, or 20.
+int FirstNonZero(const BYTE* record, int from) {
+  while (from < 20 && record[from] == 0) ++from;
+  return from;
+}
+
 HRESULT STDMETHODCALLTYPE ObjectQueryInterface(Object* self, REFIID iid, void** out) {
   if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, kInterfaceId)) {
     *out = self;
@@ -241,11 +247,7 @@ HRESULT STDMETHODCALLTYPE GetPowerPolicy(Object*, DWORD handle, DWORD kind, cons
   const Fault fault = Enter(3, "GetPowerPolicy", error);
   CheckHandle("GetPowerPolicy", handle);
   CheckPolicyArguments("GetPowerPolicy", kind, id, size);
-  for (int i = 0; i < 20; ++i)
-    if (record[i] != 0) {
-      BREACH("GetPowerPolicy: record not zeroed before the call");
-      break;
-    }
+  if (FirstNonZero(record, 0) < 20) BREACH("GetPowerPolicy: record not zeroed before the call");
   const HRESULT hr = Outcome(fault, error);
   if (fault == kNone) {
     const LONG dc = static_cast<LONG>(ReadNumber(L"DC", 1));
@@ -262,11 +264,9 @@ HRESULT STDMETHODCALLTYPE SetPowerPolicy(Object*, DWORD handle, DWORD kind, cons
   const Fault fault = Enter(4, "SetPowerPolicy", error);
   CheckHandle("SetPowerPolicy", handle);
   CheckPolicyArguments("SetPowerPolicy", kind, id, size);
-  for (int i = 8; i < 20; ++i)
-    if (record[i] != 0) {
-      BREACH("SetPowerPolicy: byte %d of the record is %u, not 0", i, record[i]);
-      break;
-    }
+  const int nonZero = FirstNonZero(record, 8);
+  if (nonZero < 20)
+    BREACH("SetPowerPolicy: byte %d of the record is %u, not 0", nonZero, record[nonZero]);
   LONG dc = 0;
   LONG ac = 0;
   memcpy(&dc, record, 4);
