@@ -29,4 +29,4 @@ if [ $need_i386 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386;
 fi
 echo "installing: ${missing[*]}"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
