@@ -12,11 +12,13 @@ std::int32_t acSupported = 0;
 
 namespace {
 
+constexpr std::size_t kPolicyLineUnits = 260;
+
 bool DriverCallSucceeded(HResult hr, std::uint32_t error) { return !Failed(hr) && error == 0; }
 
 // Runs `request` between a successful open and its close.
 template <typename Request>
-std::int32_t WithOpenPowerApi(std::int32_t* openResult, Request request) {
+std::int32_t WithOpenPowerApi(OpenResult* openResult, Request request) {
   PowerApiHandle handle = 0;
   *openResult = OpenIntelADBPowerAPI(&handle);
   if (*openResult != kOpened) return 0;
@@ -56,7 +58,7 @@ std::int32_t ReleaseIntelADBLibrary() {
   return 1;
 }
 
-std::int32_t OpenIntelADBPowerAPI(PowerApiHandle* handle) {
+OpenResult OpenIntelADBPowerAPI(PowerApiHandle* handle) {
   Trace(u"[Glimmer]OpenIntelADBPowerAPI");
   if (pCUIExternal5 == nullptr) return kOpenFailed;
 
@@ -85,7 +87,7 @@ std::int32_t GetIntelADBCapabilities() {
   Trace(u"[Glimmer]GetIntelADBCapabilities");
   if (pCUIExternal5 == nullptr) return 0;
 
-  std::int32_t openResult = kOpenFailed;
+  OpenResult openResult = kOpenFailed;
   WithOpenPowerApi(&openResult, [](PowerApiHandle handle) {
     std::uint32_t caps = 0;
     std::uint32_t error = 0;
@@ -112,11 +114,11 @@ std::int32_t GetIntelADBCapabilities() {
   return acSupported | dcSupported;
 }
 
-std::int32_t GetIntelADB(std::int32_t* dc, std::int32_t* ac) {
+OpenResult GetIntelADB(std::int32_t* dc, std::int32_t* ac) {
   Trace(u"[Glimmer]GetIntelADB");
   if (pCUIExternal5 == nullptr) return 0;
 
-  std::int32_t openResult = kOpenFailed;
+  OpenResult openResult = kOpenFailed;
   const std::int32_t result = WithOpenPowerApi(&openResult, [dc, ac](PowerApiHandle handle) {
     IntelADBPolicy policy{};
     std::uint32_t error = 0;
@@ -126,7 +128,7 @@ std::int32_t GetIntelADB(std::int32_t* dc, std::int32_t* ac) {
     if (!DriverCallSucceeded(hr, error)) return 0;
     *dc = policy.dc;
     *ac = policy.ac;
-    char16_t line[260];
+    char16_t line[kPolicyLineUnits];
     platform::FormatNumbers(line, u"[Glimmer]PowerPolicy DC=%d, AC=%d", policy.dc, policy.ac);
     Trace(line);
     return 1;
@@ -138,7 +140,7 @@ std::int32_t SetIntelADB(std::int32_t value) {
   Trace(u"[Glimmer]SetIntelADB");
   if (pCUIExternal5 == nullptr) return 0;
 
-  std::int32_t openResult = kOpenFailed;
+  OpenResult openResult = kOpenFailed;
   return WithOpenPowerApi(&openResult, [value](PowerApiHandle handle) {
     IntelADBPolicy policy{};
     policy.dc = value;

@@ -11,15 +11,16 @@ extern CUIExternal5* pCUIExternal5;
 extern std::int32_t dcSupported;
 extern std::int32_t acSupported;
 
-// Results of OpenIntelADBPowerAPI, also returned by GetIntelADB.
-constexpr std::int32_t kOpenFailed = 0;
-constexpr std::int32_t kOpened = 1;
-constexpr std::int32_t kOpenLocked = 2;
+// The result of OpenIntelADBPowerAPI, also returned by GetIntelADB.
+using OpenResult = std::int32_t;
+constexpr OpenResult kOpenFailed = 0;
+constexpr OpenResult kOpened = 1;
+constexpr OpenResult kOpenLocked = 2;
 
 std::int32_t LoadIntelADBLibrary();
 std::int32_t ReleaseIntelADBLibrary();
-std::int32_t OpenIntelADBPowerAPI(PowerApiHandle* handle);
+OpenResult OpenIntelADBPowerAPI(PowerApiHandle* handle);
 void CloseIntelADBPowerAPI(PowerApiHandle handle);
 std::int32_t GetIntelADBCapabilities();
-std::int32_t GetIntelADB(std::int32_t* dc, std::int32_t* ac);
+OpenResult GetIntelADB(std::int32_t* dc, std::int32_t* ac);
 std::int32_t SetIntelADB(std::int32_t value);

@@ -32,9 +32,9 @@ std::int32_t CheckIntelADBFromBoot() {
 
   std::int32_t dc = 0;
   std::int32_t ac = 0;
-  const std::int32_t read = GetIntelADB(&dc, &ac);
+  const OpenResult read = GetIntelADB(&dc, &ac);
   if (read == kOpenLocked) return kOpenLocked;
-  if (read != 1) return kNoSetting;
+  if (read != kOpened) return kNoSetting;
 
   if (acSupported != 0) acSetting = ac;
   if (dcSupported != 0) dcSetting = dc;
