@@ -242,11 +242,18 @@ HRESULT STDMETHODCALLTYPE GetPowerConsCaps(Object*, DWORD handle, DWORD* caps, D
   return hr;
 }
 
+// Entry checks shared by the policy read and write.
+Fault EnterPolicyCall(int index, const char* method, DWORD handle, DWORD kind, const GUID* id,
+                      DWORD size, DWORD* error) {
+  const Fault fault = Enter(index, method, error);
+  CheckHandle(method, handle);
+  CheckPolicyArguments(method, kind, id, size);
+  return fault;
+}
+
 HRESULT STDMETHODCALLTYPE GetPowerPolicy(Object*, DWORD handle, DWORD kind, const GUID* id,
                                          DWORD size, BYTE* record, DWORD* error) {
-  const Fault fault = Enter(3, "GetPowerPolicy", error);
-  CheckHandle("GetPowerPolicy", handle);
-  CheckPolicyArguments("GetPowerPolicy", kind, id, size);
+  const Fault fault = EnterPolicyCall(3, "GetPowerPolicy", handle, kind, id, size, error);
   if (FirstNonZero(record, 0) < 20) BREACH("GetPowerPolicy: record not zeroed before the call");
   const HRESULT hr = Outcome(fault, error);
   if (fault == kNone) {
@@ -261,9 +268,7 @@ HRESULT STDMETHODCALLTYPE GetPowerPolicy(Object*, DWORD handle, DWORD kind, cons
 
 HRESULT STDMETHODCALLTYPE SetPowerPolicy(Object*, DWORD handle, DWORD kind, const GUID* id,
                                          DWORD size, BYTE* record, DWORD* error) {
-  const Fault fault = Enter(4, "SetPowerPolicy", error);
-  CheckHandle("SetPowerPolicy", handle);
-  CheckPolicyArguments("SetPowerPolicy", kind, id, size);
+  const Fault fault = EnterPolicyCall(4, "SetPowerPolicy", handle, kind, id, size, error);
   const int nonZero = FirstNonZero(record, 8);
   if (nonZero < 20)
     BREACH("SetPowerPolicy: byte %d of the record is %u, not 0", nonZero, record[nonZero]);
