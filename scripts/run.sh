@@ -3,7 +3,8 @@
 # a Wine prefix with the graphics-driver stand-in, and runs
 #   Lumenkeep.exe SWITCH [ARGUMENTS...]
 # under the trace viewer, printing its trace, its exit code and the driver's
-# ADB setting before and after. Any switch is passed on unchanged.
+# ADB setting before and after. Any switch is passed on unchanged. Nothing of
+# Wine is left running afterwards.
 #   scripts/run.sh -OFF
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,11 +13,12 @@ scripts/install-deps.sh
 
 source scripts/wine-target.sh
 [ "$preset" = windows-x86 ] ||
-  echo "note: this machine cannot execute 32-bit x86 code; running the x86-64 build of Lumenkeep"
+  echo "note: $(scripts/wine32-ready.sh); running the x86-64 build of Lumenkeep"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" >/dev/null
 build="$root/build/$preset"
 prefix="$build/wineprefix"
+trap 'tests/e2e/stop-wine.sh "$prefix" >/dev/null' EXIT
 tests/e2e/prepare.sh "$prefix" "$loader" "$build" >/dev/null
 wine=(tests/e2e/wine.sh "$prefix" "$loader")
 
@@ -32,5 +34,11 @@ setting() {
 
 echo "driver ADB setting before: $(setting)"
 echo "running: Lumenkeep.exe $*"
-"${wine[@]}" "$build/LumenkeepTrace.exe" 'C:\Program Files\Lumenkeep E2E\Lumenkeep.exe' "$@" | tr -d '\r'
+# Through a file rather than a pipe, which a process that Wine starts on the
+# program's behalf could hold open long after the program ended.
+output=$(mktemp)
+"${wine[@]}" "$build/LumenkeepTrace.exe" 'C:\Program Files\Lumenkeep E2E\Lumenkeep.exe' "$@" \
+  >"$output" 2>&1 || true
+tr -d '\r' <"$output"
+rm -f "$output"
 echo "driver ADB setting after:  $(setting)"

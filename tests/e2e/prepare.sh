@@ -1,21 +1,36 @@
 #!/usr/bin/env bash
-# Makes the end-to-end tests' Wine prefix once and reuses it: null graphics
-# driver, one persistent wineserver for the whole run, Lumenkeep.exe and the
-# trace viewer in a folder whose path has spaces, the driver stand-in
+# Makes the end-to-end tests' Wine prefix and reuses it while it works: null
+# graphics driver, one persistent wineserver for the whole run, Lumenkeep.exe
+# and the trace viewer in a folder whose path has spaces, the driver stand-in
 # registered.
 #   prepare.sh PREFIX LOADER BUILD_DIR
+#
+# A prefix is reused only when it was finished by this same loader and still
+# starts a program: one left half-made by an interrupted run, or made for the
+# other architecture, is made again.
 set -euo pipefail
 prefix=$1 loader=$2 build=$3
 export WINEPREFIX=$prefix WINELOADER=$loader WINEDEBUG=-all
+made_by="$prefix/.lumenkeep-made-by"
 
+works() {
+  [ -f "$prefix/system.reg" ] && [ "$(cat "$made_by" 2>/dev/null)" = "$loader" ] &&
+    timeout 30 "$loader" cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+mkdir -p "$prefix"
 # The persistent server starts first, so every Wine process of the run uses
 # it; when one is running already from an earlier preparation, that one is.
-mkdir -p "$prefix"
 wineserver -p </dev/null >/dev/null 2>&1 || true
-if [ ! -f "$prefix/system.reg" ]; then
+if ! works; then
   echo "creating the Wine prefix $prefix"
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$prefix"
+  mkdir -p "$prefix"
+  wineserver -p </dev/null >/dev/null 2>&1 || true
   "$loader" wineboot -i </dev/null >/dev/null 2>&1
   "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  echo "$loader" >"$made_by"
 fi
 
 install="$prefix/drive_c/Program Files/Lumenkeep E2E"

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# How a machine picks its end-to-end suites, checked on any machine: with
+# LUMENKEEP_NO_32BIT=1 the scripts and the configure step act as on a machine
+# that cannot execute 32-bit code, so the 32-bit suite must configure as one
+# skipped test that gives its reason, and the x86-64 suite as the full one.
+#   selection-test.sh SOURCE_DIR SCRATCH_DIR
+set -uo pipefail
+src=$1 scratch=$2
+failed=0 passed=0
+check() {  # check WHAT EXPECTED GOT
+  if [ "$2" = "$3" ]; then
+    passed=$((passed + 1)); echo "ok: $1 = $3"
+  else
+    failed=$((failed + 1)); echo "Test failed: $1: expected '$2', got '$3'"
+  fi
+}
+tests_of() { (cd "$1" && ctest -N) | sed -n 's/^ *Test *#[0-9]*: //p' | tr '\n' ' '; }
+
+export LUMENKEEP_NO_32BIT=1
+rm -rf "$scratch"
+mkdir -p "$scratch"
+
+"$src/scripts/runs-32bit-code.sh"
+check "runs-32bit-code.sh exit code" 1 $?
+source "$src/scripts/wine-target.sh"
+check "build that run.sh runs" "windows-x64 /usr/lib/wine/wine64" "$preset $loader"
+
+cmake --preset windows-x86 -S "$src" -B "$scratch/x86" >/dev/null
+check "windows-x86 tests" "e2e.executable-shape e2e.not-on-this-machine " "$(tests_of "$scratch/x86")"
+skip=$(cd "$scratch/x86" && ctest -V -R not-on-this-machine 2>&1)
+check "ctest exit code of the skipped suite" 0 $?
+check "skipped suite reported" "1 skipped" \
+  "$(grep -c 'Not Run (Disabled)\|\*\*\*Skipped' <<<"$skip") skipped"
+reason="skipped: LUMENKEEP_NO_32BIT=1 is set: acting as a machine that can't execute 32-bit x86 code"
+check "reason printed whole" "$reason" "$(grep -oF "$reason" <<<"$skip")"
+
+cmake --preset windows-x64 -S "$src" -B "$scratch/x64" >/dev/null
+x64=$(tests_of "$scratch/x64")
+for name in e2e.prepare-prefix e2e.off e2e.next-logon e2e.stop-wineserver; do
+  check "windows-x64 has $name" yes "$(grep -qw -- "$name" <<<"$x64" && echo yes || echo no)"
+done
+
+rm -rf "$scratch"
+echo "suite selection: $passed passed, $failed failed"
+[ $failed -eq 0 ]
