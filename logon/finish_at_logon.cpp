@@ -45,8 +45,11 @@ std::int32_t SetFinishAtLogon(std::int32_t install) {
     if (length == 0) return 0;
   }
 
+  // Setting and deleting a value is all this needs; asking for more fails on
+  // a Run key whose permissions allow only that, and a value that could
+  // then never be deleted would run the program at every logon.
   platform::RegistryKey key = nullptr;
-  if (platform::RegistryOpenKey(platform::CurrentUserRoot(), kRunKey, 0, platform::kKeyAllAccess,
+  if (platform::RegistryOpenKey(platform::CurrentUserRoot(), kRunKey, 0, platform::kKeySetValue,
                                 &key) != platform::kErrorSuccess)
     return 0;
   const std::int32_t status = install != 0 ? WriteFinishValue(key, command, length)

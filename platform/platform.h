@@ -45,7 +45,7 @@ constexpr std::uint32_t kMaxPath = 260;
 constexpr std::int32_t kErrorSuccess = 0;
 constexpr std::int32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kRegSz = 1;
-constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+constexpr std::uint32_t kKeySetValue = 0x0002;
 
 // Writes one complete message to the debugger output channel.
 void Trace(const char16_t* message);

@@ -14,6 +14,8 @@
 // Every check prints what it expected and what it got, like Wine's own
 // conformance tests.
 #include <windows.h>
+// after windows.h
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -310,6 +312,45 @@ void PutRunValue() {
 
 void DeleteRunValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue); }
 
+// The Run key's permissions narrowed to reading it and setting values, as a
+// locked-down machine may have them; the handle that narrowed them puts the
+// old ones back, whatever the run did.
+HKEY restrictedRunKey = nullptr;
+std::vector<BYTE> savedRunKeySecurity;
+
+void RestrictRunKey() {
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL | WRITE_DAC, &restrictedRunKey) !=
+      ERROR_SUCCESS) {
+    Check(false, "Run key opened to change its permissions", "it could not be");
+    return;
+  }
+  DWORD size = 0;
+  RegGetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, nullptr, &size);
+  savedRunKeySecurity.resize(size);
+  RegGetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, savedRunKeySecurity.data(), &size);
+  PSECURITY_DESCRIPTOR narrow = nullptr;
+  // KEY_READ | KEY_SET_VALUE for everyone, nothing inherited.
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;0x2001b;;;WD)", SDDL_REVISION_1,
+                                                       &narrow, nullptr);
+  const LONG status = RegSetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, narrow);
+  LocalFree(narrow);
+  CheckEqual(ERROR_SUCCESS, status, "narrowing the Run key's permissions");
+  HKEY probe = nullptr;
+  const LONG full = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &probe);
+  if (full == ERROR_SUCCESS) RegCloseKey(probe);
+  CheckEqual(ERROR_ACCESS_DENIED, full, "opening the narrowed Run key with full access");
+}
+
+void RestoreRunKey() {
+  if (restrictedRunKey == nullptr) return;
+  CheckEqual(ERROR_SUCCESS,
+             RegSetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION,
+                               savedRunKeySecurity.data()),
+             "restoring the Run key's permissions");
+  RegCloseKey(restrictedRunKey);
+  restrictedRunKey = nullptr;
+}
+
 const std::wstring kFinishCommand = L"\"C:\\Program Files\\Lumenkeep E2E\\Lumenkeep.exe\" -FINISH";
 
 void CheckRunValueWritten() {
@@ -457,6 +498,27 @@ std::vector<Scenario> Scenarios() {
          RegDeleteKeyW(HKEY_CURRENT_USER, kRunKey);
        },
        [] { Check(!RunKeyExists(), "the Run key was not created", "it was"); }},
+      {"install-on-narrow-run-key",
+       {},
+       L"-INSTALL",
+       Expect{ProbeOnly(1, 1), 1, 1, true},
+       RestrictRunKey,
+       [] {
+         RestoreRunKey();
+         CheckRunValueWritten();
+       }},
+      {"finish-on-narrow-run-key",
+       {.dc = 0, .ac = 0},
+       L"-FINISH",
+       Expect{Typical(0, 0), 1, 1, true},
+       [] {
+         PutRunValue();
+         RestrictRunKey();
+       },
+       [] {
+         RestoreRunKey();
+         CheckRunValueGone();
+       }},
       // The first half of the next-logon test (logon.sh); the journal is
       // emptied for the logon run.
       {"logon-install",

@@ -44,7 +44,7 @@ TEST_F(LogonTest, InstallStoresTheQuotedPathAndTheFinishSwitch) {
   ASSERT_EQ(1u, windows.keyOpens.size());
   EXPECT_EQ(std::u16string(sim::kRunKey), windows.keyOpens[0].subKey);
   EXPECT_EQ(0u, windows.keyOpens[0].options);
-  EXPECT_EQ(0xF003Fu, windows.keyOpens[0].access);
+  EXPECT_EQ(0x2u, windows.keyOpens[0].access) << "KEY_SET_VALUE, all that writing a value needs";
   ExpectBalanced();
 }
 
@@ -88,7 +88,8 @@ TEST_F(LogonTest, FinishWithoutAValueStillSwitchesAdbOn) {
   EXPECT_EQ(0, RunSwitch(u"-FINISH"));
   EXPECT_EQ(1, driver.dc);
   EXPECT_EQ(1, driver.ac);
-  EXPECT_EQ(1u, windows.keyOpens.size());
+  ASSERT_EQ(1u, windows.keyOpens.size());
+  EXPECT_EQ(0x2u, windows.keyOpens[0].access) << "KEY_SET_VALUE, all that deleting a value needs";
   ExpectBalanced();
 }
 
