@@ -343,10 +343,10 @@ void RestrictRunKey() {
 
 void RestoreRunKey() {
   if (restrictedRunKey == nullptr) return;
-  CheckEqual(ERROR_SUCCESS,
-             RegSetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION,
-                               savedRunKeySecurity.data()),
-             "restoring the Run key's permissions");
+  CheckEqual(
+      ERROR_SUCCESS,
+      RegSetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, savedRunKeySecurity.data()),
+      "restoring the Run key's permissions");
   RegCloseKey(restrictedRunKey);
   restrictedRunKey = nullptr;
 }
