@@ -245,11 +245,13 @@ ViewerRun RunUnderViewer(const std::wstring& arguments) {
   run.leftOver = EndJob(job);
   CloseHandle(job);
 
-  for (const std::string& line : ReadOutput(outputPath)) {
-    if (line.rfind("exit code: ", 0) == 0)
-      run.exitCode = strtol(line.c_str() + 11, nullptr, 10);
-    else
-      run.trace.push_back(line);
+  // The viewer's own last line tells the exit code; every line before it is
+  // a message.
+  run.trace = ReadOutput(outputPath);
+  const std::string kExitLine = "exit code: ";
+  if (!run.trace.empty() && run.trace.back().rfind(kExitLine, 0) == 0) {
+    run.exitCode = strtol(run.trace.back().c_str() + kExitLine.size(), nullptr, 10);
+    run.trace.pop_back();
   }
   return run;
 }
@@ -592,7 +594,7 @@ int RunScenario(const Scenario& scenario) {
   return failures == 0 ? 0 : 1;
 }
 
-// The logon run's trace, from the system-wide listener's "PID: message"
+// The logon run's trace, from the system-wide listener's "PID IMAGE: message"
 // lines: all of one process, which must be the only one that wrote.
 int CheckLogon(const wchar_t* listenerOutput) {
   printf("logon: the run the shell started at logon\n");

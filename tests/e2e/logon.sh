@@ -17,11 +17,12 @@ trap 'rm -f "$listened"' EXIT
 
 echo "ending the session (wineserver -k)"
 wineserver -k
+wineserver -w  # a new server must not race the old one's exit
 wineserver -p </dev/null >/dev/null 2>&1 || true
 # Wine's own services start with the session's first program; started here,
 # they hold no handle of this test's output.
 "${wine[@]}" cmd /c exit </dev/null >/dev/null 2>&1
-"${wine[@]}" "$build/LumenkeepTrace.exe" --listen 90 >"$listened" 2>&1 &
+"${wine[@]}" "$build/LumenkeepTrace.exe" --listen 90 </dev/null >"$listened" 2>&1 &
 listener=$!
 for _ in $(seq 100); do grep -q '^listening' "$listened" && break; sleep 0.1; done
 
@@ -34,9 +35,9 @@ for _ in $(seq 600); do
 done
 [ $done -eq 0 ] || echo "Test failed: the logon run did not finish within 60 s"
 sleep 0.5  # the run's last message may still be on its way
-kill "$listener" 2>/dev/null
+kill -INT "$listener" 2>/dev/null  # Ctrl+C: the listener ends with its count
 wait "$listener" 2>/dev/null
-grep -v '^listening' "$listened" | tr -d '\r' >"$listened.trace"
+grep -v '^listening\|^caught ' "$listened" | tr -d '\r' >"$listened.trace"
 mv "$listened.trace" "$listened"
 echo "listener caught:"; sed 's/^/  /' "$listened"
 

@@ -9,7 +9,7 @@
 # starts a program: one left half-made by an interrupted run, or made for the
 # other architecture, is made again.
 set -euo pipefail
-prefix=$1 loader=$2 build=$3
+prefix=$(realpath -m "$1") loader=$2 build=$3
 export WINEPREFIX=$prefix WINELOADER=$loader WINEDEBUG=-all
 made_by="$prefix/.lumenkeep-made-by"
 
@@ -25,16 +25,25 @@ wineserver -p </dev/null >/dev/null 2>&1 || true
 if ! works; then
   echo "creating the Wine prefix $prefix"
   wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true  # a new server must not race the old one's exit
   rm -rf "$prefix"
   mkdir -p "$prefix"
   wineserver -p </dev/null >/dev/null 2>&1 || true
   "$loader" wineboot -i </dev/null >/dev/null 2>&1
   "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
   echo "$loader" >"$made_by"
+  # The session that made the prefix runs its services twice over, and the
+  # COM service then cannot start (every activation that needs it waits
+  # 10 s): the tests get a session of their own.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true  # a new server must not race the old one's exit
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  works || { echo "the new prefix $prefix does not start a program"; exit 1; }
 fi
 
 install="$prefix/drive_c/Program Files/Lumenkeep E2E"
 mkdir -p "$install"
-cp "$build/Lumenkeep.exe" "$build/LumenkeepTrace.exe" "$build/driver-standin.dll" "$install/"
+cp "$build/Lumenkeep.exe" "$build/LumenkeepTrace.exe" "$build/driver-standin.dll" \
+  "$build/debuggee.exe" "$install/"
 "$loader" regsvr32 /s 'C:\Program Files\Lumenkeep E2E\driver-standin.dll' </dev/null >/dev/null 2>&1
 echo "prefix ready: $prefix"

@@ -6,14 +6,7 @@
 #   selection-test.sh SOURCE_DIR SCRATCH_DIR
 set -uo pipefail
 src=$1 scratch=$2
-failed=0 passed=0
-check() {  # check WHAT EXPECTED GOT
-  if [ "$2" = "$3" ]; then
-    passed=$((passed + 1)); echo "ok: $1 = $3"
-  else
-    failed=$((failed + 1)); echo "Test failed: $1: expected '$2', got '$3'"
-  fi
-}
+source "$(dirname "$0")/../common/check.sh"
 tests_of() { (cd "$1" && ctest -N -L e2e) | sed -n 's/^ *Test *#[0-9]*: //p' | tr '\n' ' '; }
 
 export LUMENKEEP_NO_32BIT=1
@@ -41,5 +34,4 @@ for name in e2e.prepare-prefix e2e.off e2e.next-logon e2e.stop-wineserver; do
 done
 
 rm -rf "$scratch"
-echo "suite selection: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary "suite selection"

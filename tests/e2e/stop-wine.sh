@@ -10,13 +10,11 @@ set -uo pipefail
 # The processes whose environment names the prefix: Wine hands WINEPREFIX on
 # to every process it starts, the wineserver included.
 processes_of() {
-  local marker="WINEPREFIX=$1"
-  for environ in /proc/[0-9]*/environ; do
-    local pid=${environ#/proc/}
+  local pid
+  for environ in $(grep -lsxzF -- "WINEPREFIX=$1" /proc/[0-9]*/environ); do
+    pid=${environ#/proc/}
     pid=${pid%/environ}
-    if { tr "\0" "\n" <"$environ"; } 2>/dev/null | grep -qxF -- "$marker"; then
-      echo "$pid $(tr '\0' ' ' </proc/"$pid"/cmdline 2>/dev/null)"
-    fi
+    echo "$pid $(tr '\0' ' ' </proc/"$pid"/cmdline 2>/dev/null)"
   done
 }
 
@@ -24,6 +22,7 @@ status=0
 for prefix in "$@"; do
   [ -d "$prefix" ] || continue
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+  WINEPREFIX=$prefix timeout 10 wineserver -w >/dev/null 2>&1
   left=""
   for _ in $(seq 50); do
     left=$(processes_of "$prefix")
@@ -31,8 +30,9 @@ for prefix in "$@"; do
     sleep 0.1
   done
   if [ -n "$left" ]; then
-    echo "Test failed: Wine processes of $prefix left running:"
+    echo "Test failed: Wine processes of $prefix left running (now killed):"
     sed 's/^/  /' <<<"$left"
+    kill -9 $(cut -d' ' -f1 <<<"$left") 2>/dev/null
     status=1
   else
     echo "ok: no Wine process of $prefix left running"

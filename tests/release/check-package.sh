@@ -4,14 +4,7 @@
 #   check-package.sh BUILD_DIR ZIP
 set -uo pipefail
 build=$1 zip=$2
-failed=0 passed=0
-check() {  # check WHAT EXPECTED GOT
-  if [ "$2" = "$3" ]; then
-    passed=$((passed + 1)); echo "ok: $1 = $3"
-  else
-    failed=$((failed + 1)); echo "Test failed: $1: expected '$2', got '$3'"
-  fi
-}
+source "$(dirname "$0")/../common/check.sh"
 
 rm -f "$zip"
 cmake --build "$build" --target package >/dev/null
@@ -29,5 +22,4 @@ for exe in Lumenkeep.exe LumenkeepTrace.exe; do
   check "$exe in the zip is the one built" same \
     "$(cmp -s "$unpacked/$top/$exe" "$build/$exe" && echo same || echo different)"
 done
-echo "release package: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary "release package"

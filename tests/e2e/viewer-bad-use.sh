@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The trace viewer's bad use, under Wine: one line on standard error and exit
+# code 2, or 3 for a program that cannot be started.
+#   viewer-bad-use.sh PREFIX LOADER
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../common/check.sh"
+wine=("$here/wine.sh" "$1" "$2")
+viewer='C:\Program Files\Lumenkeep E2E\LumenkeepTrace.exe'
+
+refuses() {  # refuses EXPECTED_CODE ARGUMENTS...
+  local expected=$1
+  shift
+  local output
+  output=$("${wine[@]}" "$viewer" "$@" </dev/null 2>&1 >/dev/null | tr -d '\r')
+  local code=${PIPESTATUS[0]}
+  check "$(printf '[%s]' "$@"): exit code, lines on standard error" "$expected 1" \
+    "$code $(grep -c '^LumenkeepTrace: ' <<<"$output")"
+}
+
+refuses 2
+refuses 2 --time
+refuses 2 --only
+refuses 2 --bogus Lumenkeep.exe
+for seconds in 0 86401 ' 1' '+1' '-4294967295' $'\uff11' 1e3; do
+  refuses 2 --listen "$seconds"
+done
+refuses 2 --listen 5 more
+refuses 3 'C:/no/such/program.exe'
+summary "viewer bad use"

@@ -1,0 +1,134 @@
+// LumenkeepTrace's command line and its output lines, without Windows.
+#include <gtest/gtest.h>
+
+#include "tools/trace/format.h"
+#include "tools/trace/options.h"
+
+namespace {
+
+using trace::Options;
+using trace::ParseOptions;
+
+struct OptionsCase {
+  std::vector<std::wstring> arguments;
+  bool help, time, listen;
+  std::wstring only;
+  unsigned long seconds;
+  std::size_t program;
+  bool bad;
+};
+
+std::string Describe(const std::vector<std::wstring>& arguments) {
+  std::string out;
+  for (const std::wstring& a : arguments) out += "[" + std::string(a.begin(), a.end()) + "]";
+  return out;
+}
+
+TEST(TraceViewerOptions, ReadsOptionsBeforeTheProgramOrListen) {
+  const OptionsCase cases[] = {
+      {{L"Lumenkeep.exe", L"-OFF"}, false, false, false, L"", 0, 0, false},
+      {{L"--time", L"--only", L"[Glimmer]", L"L.exe", L"--time"},
+       false,
+       true,
+       false,
+       L"[Glimmer]",
+       0,
+       3,
+       false},
+      {{L"--time", L"--only", L"[Glimmer]", L"--listen", L"60"},
+       false,
+       true,
+       true,
+       L"[Glimmer]",
+       60,
+       0,
+       false},
+      {{L"--listen"}, false, false, true, L"", 0, 0, false},
+      {{L"--listen", L"86400"}, false, false, true, L"", 86400, 0, false},
+      {{L"/?"}, true, false, false, L"", 0, 0, false},
+      {{L"--time", L"-h"}, true, true, false, L"", 0, 0, false},
+      {{L"--help", L"--bogus"}, true, false, false, L"", 0, 0, false},
+      {{}, false, false, false, L"", 0, 0, true},
+      {{L"--time"}, false, true, false, L"", 0, 0, true},
+      {{L"--only"}, false, false, false, L"", 0, 0, true},
+      {{L"--only", L""}, false, false, false, L"", 0, 0, true},
+      {{L"--bogus", L"L.exe"}, false, false, false, L"", 0, 0, true},
+      {{L"--listen", L"60", L"more"}, false, false, true, L"", 60, 0, true},
+  };
+  for (const OptionsCase& c : cases) {
+    const Options got = ParseOptions(c.arguments);
+    const std::string what = Describe(c.arguments) + " error: " + got.error;
+    EXPECT_EQ(c.help, got.help) << what;
+    EXPECT_EQ(c.time, got.time) << what;
+    EXPECT_EQ(c.listen, got.listen) << what;
+    EXPECT_EQ(c.only, got.only) << what;
+    EXPECT_EQ(c.seconds, got.seconds) << what;
+    if (!c.bad && !c.help && !c.listen) {
+      EXPECT_EQ(c.program, got.program) << what;
+    }
+    EXPECT_EQ(c.bad, !got.error.empty()) << what;
+  }
+}
+
+TEST(TraceViewerOptions, ListenTakesOnlyPlainDigitsFromOneTo86400) {
+  for (const wchar_t* text : {L"1", L"60", L"86400", L"00001"})
+    EXPECT_NE(0u, trace::ParseSeconds(text)) << "refused: " << Describe({text});
+  for (const wchar_t* text : {L"0", L"86401", L" 1", L"1 ", L"+1", L"-1", L"-4294967295",
+                              L"4294967297", L"\xFF11", L"1e3", L"0x10", L""})
+    EXPECT_EQ(0u, trace::ParseSeconds(text)) << "taken: " << Describe({text});
+}
+
+TEST(TraceViewerOptions, FindsTheProgramAsTheRuntimeSplitsTheCommandLine) {
+  struct {
+    std::wstring line;
+    std::size_t skip;
+    std::wstring rest;
+  } const cases[] = {
+      {L"LumenkeepTrace.exe prog.exe -OFF", 1, L"prog.exe -OFF"},
+      {L"\"Z:\\tmp\\LumenkeepTrace\".exe Z:\\tmp\\prog.exe", 1, L"Z:\\tmp\\prog.exe"},
+      {L"\"C:\\a b\\LumenkeepTrace.exe\"\t  \"C:\\c d\\prog.exe\" x", 1,
+       L"\"C:\\c d\\prog.exe\" x"},
+      {L"v.exe --only \"a \\\"b\\\" c\" prog.exe \"x  y\"", 3, L"prog.exe \"x  y\""},
+      {L"v.exe --only \"a\"\"b c\" prog.exe", 3, L"prog.exe"},
+      {L"v.exe --only a\\\\\" b\" prog.exe", 3, L"prog.exe"},
+      {L"v.exe --time", 2, L""},
+      {L"v.exe", 0, L"v.exe"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.rest, trace::CommandLineAfter(c.line, c.skip))
+        << Describe({c.line}) << " after " << c.skip;
+}
+
+TEST(TraceViewerFormat, OneLineWhateverTheMessageHolds) {
+  trace::Line line;
+  line.message = "[Glimmer]one\nexit code: 0\r\n1234: [Glimmer]forged\x1b[2K\tend\x7f";
+  EXPECT_EQ("[Glimmer]one\\nexit code: 0\\r\\n1234: [Glimmer]forged\\x1B[2K\tend\\x7F",
+            trace::FormatLine(line));
+  EXPECT_EQ("text", trace::StripEnd(std::string("text\r\n\0", 7)));
+}
+
+TEST(TraceViewerFormat, TimeOriginAndCut) {
+  trace::Line line;
+  line.message = "[Glimmer]SetIntelADB";
+  line.time = true;
+  line.seconds = 1.2346;
+  EXPECT_EQ("1.235 [Glimmer]SetIntelADB", trace::FormatLine(line));
+  line.origin = true;
+  line.pid = 1234;
+  line.image = "Lumenkeep.exe";
+  EXPECT_EQ("1.235 1234 Lumenkeep.exe: [Glimmer]SetIntelADB", trace::FormatLine(line));
+  line.time = false;
+  line.cut = trace::Cut::kByViewer;
+  EXPECT_EQ("1234 Lumenkeep.exe: [Glimmer]SetIntelADB (cut at 1048576 characters)",
+            trace::FormatLine(line));
+}
+
+TEST(TraceViewerFormat, OnlyLetsThroughMessagesContainingTheText) {
+  EXPECT_TRUE(trace::Shown("[Glimmer]AC mode", ""));
+  EXPECT_TRUE(trace::Shown("[Glimmer]AC mode", "[Glimmer]"));
+  EXPECT_TRUE(trace::Shown("x [Glimmer]", "[Glimmer]"));
+  EXPECT_FALSE(trace::Shown("[glimmer]AC mode", "[Glimmer]"));
+  EXPECT_FALSE(trace::Shown("", "[Glimmer]"));
+}
+
+}  // namespace
