@@ -16,15 +16,17 @@ constexpr std::size_t kPolicyLineUnits = 260;
 
 bool DriverCallSucceeded(HResult hr, std::uint32_t error) { return !Failed(hr) && error == 0; }
 
-// Runs `request` between a successful open and its close.
+// Runs `request` between a successful open and its close. Returns how the
+// open went; `succeeded` tells whether the request itself worked.
 template <typename Request>
-std::int32_t WithOpenPowerApi(OpenResult* openResult, Request request) {
+OpenResult WithOpenPowerApi(bool* succeeded, Request request) {
+  *succeeded = false;
   PowerApiHandle handle = 0;
-  *openResult = OpenIntelADBPowerAPI(&handle);
-  if (*openResult != kOpened) return 0;
-  const std::int32_t result = request(handle);
+  const OpenResult opened = OpenIntelADBPowerAPI(&handle);
+  if (opened != kOpened) return opened;
+  *succeeded = request(handle);
   CloseIntelADBPowerAPI(handle);
-  return result;
+  return kOpened;
 }
 
 }  // namespace
@@ -87,15 +89,16 @@ std::int32_t GetIntelADBCapabilities() {
   Trace(u"[Glimmer]GetIntelADBCapabilities");
   if (pCUIExternal5 == nullptr) return 0;
 
-  OpenResult openResult = kOpenFailed;
-  WithOpenPowerApi(&openResult, [](PowerApiHandle handle) {
+  // A failed read leaves the flags as they were; only the open decides.
+  bool answered = false;
+  const OpenResult opened = WithOpenPowerApi(&answered, [](PowerApiHandle handle) {
     std::uint32_t caps = 0;
     std::uint32_t error = 0;
     const HResult hr =
         pCUIExternal5->lpVtbl->GetPowerConsCaps(pCUIExternal5, handle, &caps, &error);
     if (!DriverCallSucceeded(hr, error)) {
       Trace(u"[Glimmer]GetPowerConsCaps Fail");
-      return 0;
+      return false;
     }
     if ((caps & IGFX_ADB_SUPPORTED_DC) != 0) {
       Trace(u"[Glimmer]Support IGFX_ADB_SUPPORTED_DC");
@@ -105,9 +108,10 @@ std::int32_t GetIntelADBCapabilities() {
       Trace(u"[Glimmer]Support IGFX_ADB_SUPPORTED_AC");
       acSupported = 1;
     }
-    return 1;
+    return true;
   });
-  if (openResult != kOpened) {
+  // A lock counts as failure here.
+  if (opened != kOpened) {
     Trace(u"[Glimmer]OpenIntelADBPowerAPI Fail");
     return 0;
   }
@@ -116,32 +120,34 @@ std::int32_t GetIntelADBCapabilities() {
 
 OpenResult GetIntelADB(std::int32_t* dc, std::int32_t* ac) {
   Trace(u"[Glimmer]GetIntelADB");
-  if (pCUIExternal5 == nullptr) return 0;
+  if (pCUIExternal5 == nullptr) return kOpenFailed;
 
-  OpenResult openResult = kOpenFailed;
-  const std::int32_t result = WithOpenPowerApi(&openResult, [dc, ac](PowerApiHandle handle) {
+  bool read = false;
+  const OpenResult opened = WithOpenPowerApi(&read, [dc, ac](PowerApiHandle handle) {
     IntelADBPolicy policy{};
     std::uint32_t error = 0;
     const HResult hr =
         pCUIExternal5->lpVtbl->GetPowerPolicy(pCUIExternal5, handle, kPowerPolicyKind,
                                               &kIntelADBPolicyId, sizeof policy, &policy, &error);
-    if (!DriverCallSucceeded(hr, error)) return 0;
+    if (!DriverCallSucceeded(hr, error)) return false;
     *dc = policy.dc;
     *ac = policy.ac;
     char16_t line[kPolicyLineUnits];
     platform::FormatNumbers(line, u"[Glimmer]PowerPolicy DC=%d, AC=%d", policy.dc, policy.ac);
     Trace(line);
-    return 1;
+    return true;
   });
-  return openResult == kOpened ? result : openResult;
+  if (opened != kOpened) return opened;
+  return read ? kOpened : kOpenFailed;
 }
 
 std::int32_t SetIntelADB(std::int32_t value) {
   Trace(u"[Glimmer]SetIntelADB");
   if (pCUIExternal5 == nullptr) return 0;
 
-  OpenResult openResult = kOpenFailed;
-  return WithOpenPowerApi(&openResult, [value](PowerApiHandle handle) {
+  // A lock counts as failure here: the result is only whether it was written.
+  bool written = false;
+  WithOpenPowerApi(&written, [value](PowerApiHandle handle) {
     IntelADBPolicy policy{};
     policy.dc = value;
     policy.ac = value;
@@ -149,6 +155,7 @@ std::int32_t SetIntelADB(std::int32_t value) {
     const HResult hr =
         pCUIExternal5->lpVtbl->SetPowerPolicy(pCUIExternal5, handle, kPowerPolicyKind,
                                               &kIntelADBPolicyId, sizeof policy, &policy, &error);
-    return DriverCallSucceeded(hr, error) ? 1 : 0;
+    return DriverCallSucceeded(hr, error);
   });
+  return written ? 1 : 0;
 }

@@ -11,7 +11,8 @@ extern CUIExternal5* pCUIExternal5;
 extern std::int32_t dcSupported;
 extern std::int32_t acSupported;
 
-// The result of OpenIntelADBPowerAPI, also returned by GetIntelADB.
+// The result of OpenIntelADBPowerAPI, also returned by GetIntelADB, where
+// kOpened means the policy was read and kOpenFailed that it was not.
 using OpenResult = std::int32_t;
 constexpr OpenResult kOpenFailed = 0;
 constexpr OpenResult kOpened = 1;

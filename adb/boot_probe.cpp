@@ -11,7 +11,6 @@ std::int32_t acSetting = 0;
 
 namespace {
 constexpr std::uint8_t kAcLineOnline = 1;
-constexpr std::int32_t kNoSetting = -1;
 }  // namespace
 
 std::int32_t IsSystemACPowerOnline() {
@@ -33,7 +32,7 @@ std::int32_t CheckIntelADBFromBoot() {
   std::int32_t dc = 0;
   std::int32_t ac = 0;
   const OpenResult read = GetIntelADB(&dc, &ac);
-  if (read == kOpenLocked) return kOpenLocked;
+  if (read == kOpenLocked) return kPolicyLocked;
   if (read != kOpened) return kNoSetting;
 
   if (acSupported != 0) acSetting = ac;
