@@ -20,6 +20,9 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
+
+#include "tests/common/driver_contract.h"
 
 namespace {
 
@@ -27,13 +30,10 @@ namespace {
 const CLSID kStandInClassId = {
     0x7A1C3E52, 0x8F0B, 0x4D2A, {0x9C, 0x61, 0x3B, 0x5E, 0x0F, 0x2D, 0x8A, 0x47}};
 const wchar_t kClassIdText[] = L"{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}";
-// The interface the program asks for, and the ADB policy identifier.
+// The interface the program asks for.
 const GUID kInterfaceId = {
     0xA05C525D, 0xB4CB, 0x4108, {0xBF, 0xF7, 0x1A, 0xCF, 0x1A, 0x14, 0xF0, 0x0A}};
-const GUID kPolicyId = {
-    0x2B3C5F6C, 0x97B7, 0x4C85, {0xB4, 0xF2, 0x33, 0x57, 0x19, 0xD2, 0x4F, 0x3D}};
 const wchar_t kStateKey[] = L"Software\\Lumenkeep Test\\Driver";
-constexpr DWORD kLockedError = 20;
 constexpr DWORD kOtherError = 7;
 
 HMODULE module = nullptr;
@@ -76,7 +76,10 @@ void Journal(const char* format, ...) {
   CloseHandle(file);
 }
 
-#define BREACH(...) Journal("BREACH " __VA_ARGS__)
+// Journals a breach of the call contract; "" is none.
+void Note(const std::string& breach) {
+  if (!breach.empty()) Journal("BREACH %s", breach.c_str());
+}
 
 // The scripted outcome of this call of `method`: 0 none, else how it fails.
 enum Fault { kNone, kHresult, kError, kLock, kLockHresult };
@@ -129,12 +132,8 @@ void Forget(DWORD handle) {
 
 // Common entry checks; returns the scripted fault for this call.
 Fault Enter(int index, const char* method, DWORD* error) {
-  if (released) BREACH("%s called after the final release", method);
-  if (error == nullptr) {
-    BREACH("%s without an error code", method);
-  } else if (*error != 0) {
-    BREACH("%s: error code %lu before the call", method, *error);
-  }
+  Note(contract::Alive(method, released));
+  Note(contract::ErrorZeroed(method, reinterpret_cast<const std::uint32_t*>(error)));
   return FaultFor(method, ++calls[index]);
 }
 
@@ -152,11 +151,11 @@ HRESULT Outcome(Fault fault, DWORD* error) {
       code = kOtherError;
       break;
     case kLock:
-      code = kLockedError;
+      code = contract::kLockedError;
       break;
     case kLockHresult:
       hr = E_FAIL;
-      code = kLockedError;
+      code = contract::kLockedError;
       break;
   }
   if (error != nullptr) *error = code;
@@ -164,19 +163,7 @@ HRESULT Outcome(Fault fault, DWORD* error) {
 }
 
 void CheckHandle(const char* method, DWORD handle) {
-  if (!IsOpen(handle)) BREACH("%s: handle %lu is not open", method, handle);
-}
-
-void CheckPolicyArguments(const char* method, DWORD kind, const GUID* id, DWORD size) {
-  if (kind != 3) BREACH("%s: policy kind %lu, not 3", method, kind);
-  if (id == nullptr || !IsEqualGUID(*id, kPolicyId)) BREACH("%s: wrong policy identifier", method);
-  if (size != 20) BREACH("%s: record size %lu, not 20", method, size);
-}
-
-// The first byte from `from` on that is not 0 in the 20-byte record, or 20.
-int FirstNonZero(const BYTE* record, int from) {
-  while (from < 20 && record[from] == 0) ++from;
-  return from;
+  Note(contract::HandleOpen(method, handle, IsOpen(handle)));
 }
 
 HRESULT STDMETHODCALLTYPE ObjectQueryInterface(Object* self, REFIID iid, void** out) {
@@ -190,29 +177,27 @@ HRESULT STDMETHODCALLTYPE ObjectQueryInterface(Object* self, REFIID iid, void** 
 }
 
 ULONG STDMETHODCALLTYPE AddRef(Object*) {
-  if (released) BREACH("AddRef called after the final release");
+  Note(contract::Alive("AddRef", released));
   return static_cast<ULONG>(InterlockedIncrement(&references));
 }
 
 ULONG STDMETHODCALLTYPE Release(Object*) {
-  if (released) {
-    BREACH("Release called after the final release");
-    return 0;
-  }
+  Note(contract::Alive("Release", released));
+  if (released) return 0;
   const LONG left = InterlockedDecrement(&references);
   if (left == 0) {
     released = true;
     Journal("Release final");
-    if (openCount != 0) BREACH("%d handles still open at the final release", openCount);
+    Note(contract::NoHandleAtFinalRelease(openCount));
   }
   return static_cast<ULONG>(left);
 }
 
-void STDMETHODCALLTYPE NotCalled(Object*) { BREACH("a method at positions 3 to 19 was called"); }
+void STDMETHODCALLTYPE NotCalled(Object*) { Note(contract::kNotCalled); }
 
 HRESULT STDMETHODCALLTYPE PowerApiOpen(Object*, DWORD* handle, DWORD* error) {
   const Fault fault = Enter(0, "PowerApiOpen", error);
-  if (*handle != 0) BREACH("PowerApiOpen: handle %lu before the call, not 0", *handle);
+  Note(contract::HandleZeroed(*handle));
   const Fault applied = fault == kNone && ReadNumber(L"Locked", 0) == 1 ? kLock : fault;
   const HRESULT hr = Outcome(applied, error);
   if (applied == kNone && openCount < 64) {
@@ -235,7 +220,7 @@ HRESULT STDMETHODCALLTYPE PowerApiClose(Object*, DWORD handle, DWORD* error) {
 HRESULT STDMETHODCALLTYPE GetPowerConsCaps(Object*, DWORD handle, DWORD* caps, DWORD* error) {
   const Fault fault = Enter(2, "GetPowerConsCaps", error);
   CheckHandle("GetPowerConsCaps", handle);
-  if (*caps != 0) BREACH("GetPowerConsCaps: capability word %lu before the call", *caps);
+  Note(contract::CapsZeroed(*caps));
   const HRESULT hr = Outcome(fault, error);
   if (fault == kNone) *caps = ReadNumber(L"Caps", 0xC);
   Journal("GetPowerConsCaps handle=%lu hr=0x%08lX caps=%lu", handle, hr, *caps);
@@ -247,14 +232,14 @@ Fault EnterPolicyCall(int index, const char* method, DWORD handle, DWORD kind, c
                       DWORD size, DWORD* error) {
   const Fault fault = Enter(index, method, error);
   CheckHandle(method, handle);
-  CheckPolicyArguments(method, kind, id, size);
+  Note(contract::PolicyArguments(method, kind, id, size));
   return fault;
 }
 
 HRESULT STDMETHODCALLTYPE GetPowerPolicy(Object*, DWORD handle, DWORD kind, const GUID* id,
                                          DWORD size, BYTE* record, DWORD* error) {
   const Fault fault = EnterPolicyCall(3, "GetPowerPolicy", handle, kind, id, size, error);
-  if (FirstNonZero(record, 0) < 20) BREACH("GetPowerPolicy: record not zeroed before the call");
+  Note(contract::ZeroFrom("GetPowerPolicy", record, 0));
   const HRESULT hr = Outcome(fault, error);
   if (fault == kNone) {
     const LONG dc = static_cast<LONG>(ReadNumber(L"DC", 1));
@@ -269,9 +254,7 @@ HRESULT STDMETHODCALLTYPE GetPowerPolicy(Object*, DWORD handle, DWORD kind, cons
 HRESULT STDMETHODCALLTYPE SetPowerPolicy(Object*, DWORD handle, DWORD kind, const GUID* id,
                                          DWORD size, BYTE* record, DWORD* error) {
   const Fault fault = EnterPolicyCall(4, "SetPowerPolicy", handle, kind, id, size, error);
-  const int nonZero = FirstNonZero(record, 8);
-  if (nonZero < 20)
-    BREACH("SetPowerPolicy: byte %d of the record is %u, not 0", nonZero, record[nonZero]);
+  Note(contract::ZeroFrom("SetPowerPolicy", record, contract::kReservedFrom));
   LONG dc = 0;
   LONG ac = 0;
   memcpy(&dc, record, 4);
@@ -327,8 +310,8 @@ class Factory final : public IClassFactory {
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     if (creation == 1) return E_FAIL;
     if (creation == 2) return S_OK;
-    if (!IsEqualGUID(iid, kInterfaceId)) BREACH("CreateInstance: not the driver's interface");
-    if (references != 0 || released) BREACH("CreateInstance: a second object in one process");
+    if (!IsEqualGUID(iid, kInterfaceId)) Note("CreateInstance: not the driver's interface");
+    Note(contract::OneObject(references != 0 || released));
     return ObjectQueryInterface(&object, iid, out);
   }
 

@@ -2,29 +2,28 @@
 
 #include <cstring>
 
+#include "tests/common/driver_contract.h"
 #include "tests/host/sim_windows.h"
 
 using platform::HResult;
-
-// {2B3C5F6C-97B7-4C85-B4F2-335719D24F3D}, written out here on purpose rather
-// than taken from the program's header.
-static const platform::Guid kExpectedPolicyId = {
-    0x2B3C5F6C, 0x97B7, 0x4C85, {0xB4, 0xF2, 0x33, 0x57, 0x19, 0xD2, 0x4F, 0x3D}};
 
 struct DriverMethods {
   static ScriptedDriver& Of(void* self) {
     return *static_cast<ScriptedDriver::Object*>(self)->driver;
   }
 
-  static void CheckError(ScriptedDriver& d, const char* method, const std::uint32_t* error) {
-    if (*error != 0)
-      d.breaches.push_back(std::string(method) + ": error code not 0 before the call");
+  static bool Succeeds(const Outcome& o) { return !platform::Failed(o.hr) && o.error == 0; }
+
+  // The checks every power-interface method makes on entry.
+  static void Enter(ScriptedDriver& d, const char* method, const std::uint32_t* error) {
+    d.Note(contract::Alive(method, d.references == 0));
+    d.Note(contract::ErrorZeroed(method, error));
   }
 
-  static void CheckHandle(ScriptedDriver& d, const char* method, std::uint32_t handle) {
-    if (d.openHandles.count(handle) == 0)
-      d.breaches.push_back(std::string(method) + ": handle " + std::to_string(handle) +
-                           " is not open");
+  static void EnterWithHandle(ScriptedDriver& d, const char* method, std::uint32_t handle,
+                              const std::uint32_t* error) {
+    Enter(d, method, error);
+    d.Note(contract::HandleOpen(method, handle, d.openHandles.count(handle) != 0));
   }
 
   static std::uint32_t PLATFORM_STDCALL AddRef(void* self) {
@@ -34,21 +33,22 @@ struct DriverMethods {
   static std::uint32_t PLATFORM_STDCALL Release(void* self) {
     ScriptedDriver& d = Of(self);
     d.calls.push_back({Method::Release});
-    if (!d.Alive("Release")) return 0;
-    if (--d.references == 0 && !d.openHandles.empty())
-      d.breaches.push_back("Release: handles still open at the final release");
+    d.Note(contract::Alive("Release", d.references == 0));
+    if (d.references == 0) return 0;
+    if (--d.references == 0)
+      d.Note(contract::NoHandleAtFinalRelease(static_cast<int>(d.openHandles.size())));
     return static_cast<std::uint32_t>(d.references);
   }
 
   static HResult PLATFORM_STDCALL QueryInterface(void* self, const void*, void** object) {
-    Of(self).breaches.push_back("QueryInterface called");
+    Of(self).Note("QueryInterface called");
     *object = nullptr;
     return sim::kFail;
   }
 
   static void PLATFORM_STDCALL NotCalled(void* self) {
     Of(self).calls.push_back({Method::NotCalled});
-    Of(self).breaches.push_back("a method at positions 3 to 19 was called");
+    Of(self).Note(contract::kNotCalled);
   }
 
   static HResult PLATFORM_STDCALL PowerApiOpen(void* self, std::uint32_t* handle,
@@ -57,12 +57,11 @@ struct DriverMethods {
     Call call{Method::PowerApiOpen};
     call.handleBefore = *handle;
     call.errorBefore = *error;
-    d.Alive("PowerApiOpen");
-    CheckError(d, "PowerApiOpen", error);
-    if (*handle != 0) d.breaches.push_back("PowerApiOpen: handle not 0 before the call");
+    Enter(d, "PowerApiOpen", error);
+    d.Note(contract::HandleZeroed(*handle));
     const Outcome o = d.Next(Method::PowerApiOpen);
     *error = o.error;
-    if (!platform::Failed(o.hr) && o.error == 0) {
+    if (Succeeds(o)) {
       *handle = d.nextHandle++;
       d.openHandles.insert(*handle);
     }
@@ -78,9 +77,7 @@ struct DriverMethods {
     call.handle = handle;
     call.errorBefore = *error;
     d.calls.push_back(call);
-    d.Alive("PowerApiClose");
-    CheckError(d, "PowerApiClose", error);
-    CheckHandle(d, "PowerApiClose", handle);
+    EnterWithHandle(d, "PowerApiClose", handle, error);
     d.openHandles.erase(handle);
     const Outcome o = d.Next(Method::PowerApiClose);
     *error = o.error;
@@ -95,12 +92,11 @@ struct DriverMethods {
     call.errorBefore = *error;
     call.capsBefore = *caps;
     d.calls.push_back(call);
-    d.Alive("GetPowerConsCaps");
-    CheckError(d, "GetPowerConsCaps", error);
-    CheckHandle(d, "GetPowerConsCaps", handle);
+    EnterWithHandle(d, "GetPowerConsCaps", handle, error);
+    d.Note(contract::CapsZeroed(*caps));
     const Outcome o = d.Next(Method::GetPowerConsCaps);
     *error = o.error;
-    if (!platform::Failed(o.hr) && o.error == 0) *caps = d.caps;
+    if (Succeeds(o)) *caps = d.caps;
     return o.hr;
   }
 
@@ -114,14 +110,8 @@ struct DriverMethods {
     call.policyId = *id;
     call.recordSize = size;
     std::memcpy(call.record.data(), record, call.record.size());
-    d.Alive(name);
-    CheckError(d, name, error);
-    CheckHandle(d, name, handle);
-    const std::string n(name);
-    if (kind != 3) d.breaches.push_back(n + ": policy kind " + std::to_string(kind));
-    if (!sim::SameGuid(*id, kExpectedPolicyId))
-      d.breaches.push_back(n + ": wrong policy identifier");
-    if (size != 20) d.breaches.push_back(n + ": record size " + std::to_string(size));
+    EnterWithHandle(d, name, handle, error);
+    d.Note(contract::PolicyArguments(name, kind, id, size));
     return call;
   }
 
@@ -130,11 +120,13 @@ struct DriverMethods {
                                                  std::uint32_t size, void* record,
                                                  std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
-    d.calls.push_back(PolicyCall(d, Method::GetPowerPolicy, "GetPowerPolicy", handle, kind, id,
-                                 size, record, error));
+    const Call call = PolicyCall(d, Method::GetPowerPolicy, "GetPowerPolicy", handle, kind, id,
+                                 size, record, error);
+    d.calls.push_back(call);
+    d.Note(contract::ZeroFrom("GetPowerPolicy", call.record.data(), 0));
     const Outcome o = d.Next(Method::GetPowerPolicy);
     *error = o.error;
-    if (!platform::Failed(o.hr) && o.error == 0) {
+    if (Succeeds(o)) {
       std::memcpy(record, &d.dc, 4);
       std::memcpy(static_cast<char*>(record) + 4, &d.ac, 4);
     }
@@ -149,11 +141,10 @@ struct DriverMethods {
     const Call call = PolicyCall(d, Method::SetPowerPolicy, "SetPowerPolicy", handle, kind, id,
                                  size, record, error);
     d.calls.push_back(call);
-    for (std::size_t i = 8; i < 20; ++i)
-      if (call.record[i] != 0) d.breaches.push_back("SetPowerPolicy: reserved bytes not zero");
+    d.Note(contract::ZeroFrom("SetPowerPolicy", call.record.data(), contract::kReservedFrom));
     const Outcome o = d.Next(Method::SetPowerPolicy);
     *error = o.error;
-    if (!platform::Failed(o.hr) && o.error == 0) {
+    if (Succeeds(o)) {
       std::memcpy(&d.dc, call.record.data(), 4);
       std::memcpy(&d.ac, call.record.data() + 4, 4);
     }
@@ -179,9 +170,14 @@ ScriptedDriver::ScriptedDriver() : object_{table_.data(), this} {
 }
 
 void* ScriptedDriver::Create() {
+  Note(contract::OneObject(creations > 0));
   ++creations;
   ++references;
   return &object_;
+}
+
+void ScriptedDriver::Note(const std::string& breach) {
+  if (!breach.empty()) breaches.push_back(breach);
 }
 
 void ScriptedDriver::Script(Method method, std::vector<Outcome> outcomes) {
@@ -195,12 +191,6 @@ Outcome ScriptedDriver::Next(Method method) {
   const Outcome o = queue.front();
   queue.pop_front();
   return o;
-}
-
-bool ScriptedDriver::Alive(const char* method) {
-  if (references > 0) return true;
-  breaches.push_back(std::string(method) + " called after the final release");
-  return false;
 }
 
 int ScriptedDriver::Count(Method method) const {

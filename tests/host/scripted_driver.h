@@ -76,7 +76,7 @@ class ScriptedDriver {
  private:
   friend struct DriverMethods;
   Outcome Next(Method method);
-  bool Alive(const char* method);
+  void Note(const std::string& breach);  // records a breach; "" is none
 
   std::array<void*, 25> table_{};
   Object object_;
