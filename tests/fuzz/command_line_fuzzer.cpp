@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::Reset();
   ResetProgramState();
   ScriptedDriver driver;
-  InstallFuzzDriver(driver, 0);
+  RegisterScriptedDriver(driver, Creation::Works);
   std::u16string line;
   for (std::size_t i = 0; i + 1 < size; i += 2)
     line += static_cast<char16_t>(data[i] | data[i + 1] << 8);
@@ -37,8 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
   CheckRun(exitCode, driver, requested, true);
-  // A known driver command always reaches the working driver once.
-  if (requested >= 0 && driver.Count(Method::SetPowerPolicy) != 1) __builtin_trap();
+  Require(requested < 0 || driver.Count(Method::SetPowerPolicy) == 1,
+          "a known driver command reaching the working driver once",
+          std::to_string(driver.Count(Method::SetPowerPolicy)) + " writes");
   sim::Reset();
   return 0;
 }

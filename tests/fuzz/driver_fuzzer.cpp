@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::State().commandLine = std::u16string(u"Lumenkeep.exe ") + kSwitches[pick];
 
   ScriptedDriver driver;
-  const int creation = in.Byte() % 4;
-  InstallFuzzDriver(driver, creation);
+  const auto creation = static_cast<Creation>(in.Byte() % 4);
+  RegisterScriptedDriver(driver, creation);
   driver.caps = in.Word();
   driver.dc = static_cast<std::int32_t>(in.Word());
   driver.ac = static_cast<std::int32_t>(in.Word());
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
-  CheckRun(exitCode, driver, kRequested[pick], creation == 0);
+  CheckRun(exitCode, driver, kRequested[pick], creation == Creation::Works);
   sim::Reset();
   return 0;
 }

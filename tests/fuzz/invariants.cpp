@@ -6,70 +6,67 @@
 
 #include "adb/adb_client.h"
 
-namespace {
-
-[[noreturn]] void Broken(const char* what, long got) {
-  std::fprintf(stderr, "invariant broken: %s (got %ld)\n", what, got);
+void Require(bool holds, const char* expected, const std::string& got) {
+  if (holds) return;
+  std::fprintf(stderr, "invariant broken: expected %s, got %s\n", expected, got.c_str());
   std::abort();
 }
 
-void Require(bool holds, const char* what, long got) {
-  if (!holds) Broken(what, got);
+namespace {
+
+std::string Number(long value) { return std::to_string(value); }
+
+std::string Commandline() {
+  std::string out;
+  for (const char16_t c : sim::State().commandLine) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return "\"" + out + "\"";
 }
 
 }  // namespace
 
-void InstallFuzzDriver(ScriptedDriver& driver, int mode) {
-  const platform::Guid classId = {
-      0x6D1E2C3B, 0x0A0B, 0x4C0D, {0x8E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15}};
-  sim::RegisterClass(u"IgfxExt.CUIExternal", classId,
-                     [&driver, mode](const sim::CreateRequest&, void** object) {
-                       if (mode == 1) return sim::kFail;
-                       if (mode == 2) return sim::kOk;
-                       *object = driver.Create();
-                       return mode == 3 ? sim::kFail : sim::kOk;
-                     });
-}
-
 void CheckRun(int exitCode, const ScriptedDriver& driver, int requested, bool creationWorks) {
   const sim::Windows& w = sim::State();
   Require(exitCode == 0 || (exitCode == -1 && w.enterModels.empty() && w.traces.empty()),
-          "exit code 0, or -1 with nothing done", exitCode);
+          "exit code 0, or -1 with nothing done", Number(exitCode) + " for " + Commandline());
   Require(driver.breaches.empty(), "no breach of the driver's call contract",
-          static_cast<long>(driver.breaches.size()));
-  if (!driver.breaches.empty()) std::fprintf(stderr, "%s\n", driver.breaches[0].c_str());
+          driver.breaches.empty() ? "" : driver.breaches[0]);
   Require(driver.openHandles.empty(), "every handle closed",
-          static_cast<long>(driver.openHandles.size()));
+          Number(static_cast<long>(driver.openHandles.size())));
   long opened = 0;
   for (const Call& c : driver.calls) opened += c.method == Method::PowerApiOpen && c.handle != 0;
-  Require(opened == driver.Count(Method::PowerApiClose), "closes equal successful opens",
-          driver.Count(Method::PowerApiClose));
+  Require(opened == driver.Count(Method::PowerApiClose), "one close per successful open",
+          Number(driver.Count(Method::PowerApiClose)) + " closes for " + Number(opened) + " opens");
   if (creationWorks) {
-    Require(driver.Count(Method::Release) == driver.creations, "object released once",
-            driver.Count(Method::Release));
-    Require(driver.references == 0, "no reference left", driver.references);
+    Require(driver.Count(Method::Release) == driver.creations, "one release per object",
+            Number(driver.Count(Method::Release)) + " releases of " + Number(driver.creations));
+    Require(driver.references == 0, "no reference left", Number(driver.references));
   } else {
     Require(driver.calls.empty(), "no call on an object whose creation failed",
-            static_cast<long>(driver.calls.size()));
+            Number(static_cast<long>(driver.calls.size())));
   }
-  Require(pCUIExternal5 == nullptr, "no object left behind", 0);
+  Require(pCUIExternal5 == nullptr, "no object left behind", "a pointer still set");
   Require(driver.Count(Method::SetPowerPolicy) <= 1, "at most one command ran",
-          driver.Count(Method::SetPowerPolicy));
+          Number(driver.Count(Method::SetPowerPolicy)));
   for (const Call& c : driver.calls) {
     if (c.method != Method::SetPowerPolicy) continue;
     std::int32_t dc = 0, ac = 0;
     std::memcpy(&dc, c.record.data(), 4);
     std::memcpy(&ac, c.record.data() + 4, 4);
     Require(requested >= 0 && dc == requested && ac == requested,
-            "the requested value in both fields", dc);
+            "the requested value in both fields",
+            "DC=" + Number(dc) + " AC=" + Number(ac) + " where " + Number(requested) +
+                " was asked for (-1: none) by " + Commandline());
   }
   const long entered = w.enterResult < 0 ? 0 : static_cast<long>(w.enterModels.size());
-  Require(w.apartmentLeaves == entered, "apartment left once per entry", w.apartmentLeaves);
-  Require(w.liveVectors.empty(), "argument vector freed", static_cast<long>(w.liveVectors.size()));
-  Require(w.openKeys.empty(), "registry keys closed", static_cast<long>(w.openKeys.size()));
+  Require(w.apartmentLeaves == entered, "apartment left once per entry",
+          Number(w.apartmentLeaves) + " leaves for " + Number(entered) + " entries");
+  Require(w.liveVectors.empty(), "argument vector freed",
+          Number(static_cast<long>(w.liveVectors.size())));
+  Require(w.openKeys.empty(), "registry keys closed", Number(static_cast<long>(w.openKeys.size())));
   for (const std::u16string& m : w.traces) {
-    Require(m.rfind(u"[Glimmer]", 0) == 0, "every message starts with the tag",
-            static_cast<long>(m.size()));
-    Require(m.find_first_of(u"\r\n") == std::u16string::npos, "no line end in a message", 0);
+    std::string text;
+    for (const char16_t c : m) text += c < 0x80 ? static_cast<char>(c) : '?';
+    Require(m.rfind(u"[Glimmer]", 0) == 0, "every message starting with [Glimmer]", text);
+    Require(m.find_first_of(u"\r\n") == std::u16string::npos, "no line end in a message", text);
   }
 }

@@ -211,3 +211,13 @@ std::string Name(Method method) {
                                        "NotCalled"};
   return kNames[static_cast<std::size_t>(method)];
 }
+
+void RegisterScriptedDriver(ScriptedDriver& driver, Creation creation) {
+  sim::RegisterClass(u"IgfxExt.CUIExternal", kTestClassId,
+                     [&driver, creation](const sim::CreateRequest&, void** object) {
+                       if (creation == Creation::Refused) return sim::kFail;
+                       if (creation == Creation::ReturnsNull) return sim::kOk;
+                       *object = driver.Create();
+                       return creation == Creation::FailsWithPointer ? sim::kFail : sim::kOk;
+                     });
+}

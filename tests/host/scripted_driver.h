@@ -84,3 +84,14 @@ class ScriptedDriver {
 };
 
 std::string Name(Method method);
+
+// {6D1E2C3B-0A0B-4C0D-8E0F-101112131415}: the class the scripted driver is
+// registered as.
+constexpr platform::Guid kTestClassId = {
+    0x6D1E2C3B, 0x0A0B, 0x4C0D, {0x8E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15}};
+
+// How creating the driver's object goes.
+enum class Creation { Works, Refused, ReturnsNull, FailsWithPointer };
+
+// Registers `driver` in the simulated Windows as "IgfxExt.CUIExternal".
+void RegisterScriptedDriver(ScriptedDriver& driver, Creation creation);

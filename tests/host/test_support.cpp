@@ -15,24 +15,7 @@ void LumenkeepTest::TearDown() {
   ResetProgramState();
 }
 
-void LumenkeepTest::InstallDriver(Creation creation) {
-  sim::RegisterClass(u"IgfxExt.CUIExternal", kTestClassId,
-                     [this, creation](const sim::CreateRequest&, void** object) {
-                       switch (creation) {
-                         case Creation::Works:
-                           *object = driver.Create();
-                           return sim::kOk;
-                         case Creation::Refused:
-                           return sim::kFail;
-                         case Creation::ReturnsNull:
-                           return sim::kOk;
-                         case Creation::FailsWithPointer:
-                           *object = driver.Create();
-                           return sim::kFail;
-                       }
-                       return sim::kFail;
-                     });
-}
+void LumenkeepTest::InstallDriver(Creation creation) { RegisterScriptedDriver(driver, creation); }
 
 int LumenkeepTest::Run(const std::u16string& commandLine) {
   windows.commandLine = commandLine;

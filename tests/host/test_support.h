@@ -12,13 +12,6 @@
 #include "tests/host/scripted_driver.h"
 #include "tests/host/sim_windows.h"
 
-// {6D1E2C3B-0A0B-4C0D-8E0F-101112131415}: the class identifier the scripted
-// driver is registered under.
-constexpr platform::Guid kTestClassId = {
-    0x6D1E2C3B, 0x0A0B, 0x4C0D, {0x8E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15}};
-
-enum class Creation { Works, Refused, ReturnsNull, FailsWithPointer };
-
 class LumenkeepTest : public ::testing::Test {
  protected:
   void SetUp() override;
