@@ -1,8 +1,5 @@
 #include "app/commands.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "adb/adb_client.h"
 #include "logon/finish_at_logon.h"
 
@@ -10,7 +7,6 @@ namespace {
 
 struct Command {
   const char16_t* name;
-  // cppcheck-suppress unusedStructMember ; called through the row find_if finds
   void (*action)();
 };
 
@@ -43,8 +39,10 @@ bool SameText(const char16_t* a, const char16_t* b) {
 }  // namespace
 
 void RunCommand(const char16_t* argument) {
-  const auto* const command =
-      std::find_if(std::begin(kCommands), std::end(kCommands),
-                   [argument](const Command& row) { return SameText(argument, row.name); });
-  if (command != std::end(kCommands)) command->action();
+  for (const Command& command : kCommands) {
+    if (SameText(argument, command.name)) {
+      command.action();
+      return;
+    }
+  }
 }

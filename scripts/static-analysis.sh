@@ -20,8 +20,10 @@ case $what in
       -isystem "$mingw" -isystem "$mingw/i686-w64-mingw32" 2>/dev/null
     echo "clang-tidy: no findings" ;;
   cppcheck)
+    # Plain loops over the program's small fixed tables read as well as the
+    # algorithm would; that one style hint is left out.
     cppcheck --enable=warning,style,performance,portability --std=c++20 --error-exitcode=1 \
-      --inline-suppr --quiet -I . app adb logon platform
+      --suppress=useStlAlgorithm --inline-suppr --quiet -I . app adb logon platform
     echo "cppcheck: no findings" ;;
   *) echo "usage: static-analysis.sh format|tidy|cppcheck HOST_BUILD_DIR" >&2; exit 2 ;;
 esac

@@ -158,13 +158,13 @@ TEST_F(LogonTest, OwnPathLimits) {
 }
 
 TEST_F(LogonTest, ResultTellsWhetherTheWriteOrDeleteHappened) {
-  windows.setValueError = 5;  // access denied
+  windows.setValueError = sim::kErrorAccessDenied;
   EXPECT_EQ(0, SetFinishAtLogon(1));
   windows.setValueError = 0;
   EXPECT_EQ(1, SetFinishAtLogon(1));
   EXPECT_EQ(1, SetFinishAtLogon(0));
   EXPECT_EQ(1, SetFinishAtLogon(0)) << "nothing to delete is success";
-  windows.deleteValueError = 5;
+  windows.deleteValueError = sim::kErrorAccessDenied;
   EXPECT_EQ(0, SetFinishAtLogon(0));
   EXPECT_TRUE(windows.openKeys.empty());
 }

@@ -230,12 +230,10 @@ HResult CreateComObject(const Guid& classId, std::uint32_t context, const Guid& 
 // Key handles are numbers that index the open-key list: 0x1000 and up.
 namespace {
 constexpr std::uintptr_t kCurrentUser = 0x80000001;
-std::uintptr_t nextKey = 0x1000;
-std::map<std::uintptr_t, std::u16string> keyPaths;
 
 sim::RegistryValues* ValuesOf(RegistryKey key) {
-  const auto path = keyPaths.find(reinterpret_cast<std::uintptr_t>(key));
-  if (path == keyPaths.end() || State().openKeys.count(path->first) == 0) return nullptr;
+  const auto path = State().openKeys.find(reinterpret_cast<std::uintptr_t>(key));
+  if (path == State().openKeys.end()) return nullptr;
   const auto found = State().keys.find(path->second);
   return found == State().keys.end() ? nullptr : &found->second;
 }
@@ -250,12 +248,11 @@ RegistryKey CurrentUserRoot() { return reinterpret_cast<RegistryKey>(kCurrentUse
 std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey, std::uint32_t options,
                              std::uint32_t access, RegistryKey* key) {
   State().keyOpens.push_back({subKey, options, access});
-  if (reinterpret_cast<std::uintptr_t>(root) != kCurrentUser) return 6;  // invalid handle
+  if (reinterpret_cast<std::uintptr_t>(root) != kCurrentUser) return sim::kErrorInvalidHandle;
   const std::u16string path = sim::Windows::Lower(subKey);
   if (State().keys.count(path) == 0) return kErrorFileNotFound;
-  const std::uintptr_t handle = nextKey++;
-  keyPaths[handle] = path;
-  State().openKeys.insert(handle);
+  const std::uintptr_t handle = State().nextKey++;
+  State().openKeys[handle] = path;
   *key = reinterpret_cast<RegistryKey>(handle);
   return kErrorSuccess;
 }
@@ -263,7 +260,7 @@ std::int32_t RegistryOpenKey(RegistryKey root, const char16_t* subKey, std::uint
 std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name, std::uint32_t type,
                               const void* data, std::uint32_t byteCount) {
   sim::RegistryValues* values = ValuesOf(key);
-  if (values == nullptr) return 6;
+  if (values == nullptr) return sim::kErrorInvalidHandle;
   if (State().setValueError != 0) return State().setValueError;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   (*values)[LowerName(name)] = {type, {bytes, bytes + byteCount}};
@@ -272,7 +269,7 @@ std::int32_t RegistrySetValue(RegistryKey key, const char16_t* name, std::uint32
 
 std::int32_t RegistryDeleteValue(RegistryKey key, const char16_t* name) {
   sim::RegistryValues* values = ValuesOf(key);
-  if (values == nullptr) return 6;
+  if (values == nullptr) return sim::kErrorInvalidHandle;
   if (State().deleteValueError != 0) return State().deleteValueError;
   return values->erase(LowerName(name)) == 1 ? kErrorSuccess : kErrorFileNotFound;
 }

@@ -20,6 +20,10 @@ constexpr platform::HResult kClassNotRegistered = static_cast<platform::HResult>
 constexpr platform::HResult kInvalidSyntax = static_cast<platform::HResult>(0x800401E4);
 constexpr platform::HResult kChangedMode = static_cast<platform::HResult>(0x80010106);
 
+// Win32 error codes the simulated registry returns besides platform's.
+constexpr std::int32_t kErrorAccessDenied = 5;
+constexpr std::int32_t kErrorInvalidHandle = 6;
+
 // What creating an object is handed.
 struct CreateRequest {
   platform::Guid classId;
@@ -71,7 +75,8 @@ struct Windows {
   // key exists, as on every Windows.
   std::map<std::u16string, RegistryValues> keys = {{Lower(kRunKey), {}}};
   std::vector<KeyOpen> keyOpens;
-  std::set<std::uintptr_t> openKeys;
+  std::map<std::uintptr_t, std::u16string> openKeys;  // handle: the key's path
+  std::uintptr_t nextKey = 0x1000;
   std::int32_t setValueError = 0;     // forced result of the next writes
   std::int32_t deleteValueError = 0;  // forced result of the next deletes
 
