@@ -52,22 +52,32 @@ INSTANTIATE_TEST_SUITE_P(Switches, UnknownSwitchTest,
                          ::testing::Values(u"-off", u"-On", u"/OFF", u"OFF", u"\"-OFF \"", u"-OF",
                                            u"-OFFF", u"-\uFF2FN", u"\"\"", u"-INSTALLED"));
 
-TEST_F(CommandLineTest, QuotedSwitchIsMatched) {
-  EXPECT_EQ(0, RunSwitch(u"\"-OFF\""));
-  EXPECT_EQ(std::make_pair(0, 0), Setting());
-}
+struct MatchCase {
+  const char* name;
+  std::u16string commandLine;
+  std::pair<int, int> setting;  // the driver's DC and AC afterwards; they start at 1, 0
+};
 
-TEST_F(CommandLineTest, PartlyQuotedSwitchIsMatched) {
-  EXPECT_EQ(0, Run(u"Lumenkeep.exe \"-O\"N"));
-  EXPECT_EQ(std::make_pair(1, 1), Setting());
-}
+class MatchedSwitchTest : public CommandLineTest,
+                          public ::testing::WithParamInterface<MatchCase> {};
 
-TEST_F(CommandLineTest, WordsAfterTheSwitchAreIgnored) {
-  EXPECT_EQ(0, RunSwitch(u"-ON -OFF anything \"else here\""));
-  EXPECT_EQ(std::make_pair(1, 1), Setting());
+// The split removes quotes, and only the first argument counts: exactly one
+// command runs.
+TEST_P(MatchedSwitchTest, RunsItsOneCommand) {
+  EXPECT_EQ(0, Run(GetParam().commandLine));
+  EXPECT_EQ(GetParam().setting, Setting());
   EXPECT_EQ(1, driver.Count(Method::SetPowerPolicy)) << "one command only";
   ExpectBalanced();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, MatchedSwitchTest,
+    ::testing::Values(MatchCase{"Quoted", u"Lumenkeep.exe \"-OFF\"", {0, 0}},
+                      MatchCase{"PartlyQuoted", u"Lumenkeep.exe \"-O\"N", {1, 1}},
+                      MatchCase{
+                          "WordsAfter", u"Lumenkeep.exe -ON -OFF anything \"else here\"", {1, 1}},
+                      MatchCase{"TabSeparated", u"Lumenkeep.exe\t-OFF", {0, 0}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandLineTest, ProgramNameIsNeverTakenForTheSwitch) {
   EXPECT_EQ(0, Run(u"-OFF"));

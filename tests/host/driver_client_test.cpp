@@ -91,65 +91,75 @@ TEST_F(DriverClientTest, OpenResultTellsLockFromFailure) {
   EXPECT_TRUE(driver.openHandles.empty());
 }
 
-TEST_F(DriverClientTest, ReadPassesTheContractArgumentsAndFillsBothOutputs) {
+// How the policy read and the write end for each outcome of the open and of
+// the request; the call contract itself (kind, size, identifier, zeroed
+// record and error code) is checked by the scripted driver on every call.
+struct PolicyCase {
+  const char* name;
+  Method method;  // the call that is scripted
+  Outcome outcome;
+  std::int32_t readResult, writeResult;
+  bool requestMade, closed;
+};
+
+class PolicyOutcomeTest : public DriverClientTest,
+                          public ::testing::WithParamInterface<PolicyCase> {};
+
+TEST_P(PolicyOutcomeTest, ReadAndWriteReportIt) {
+  const PolicyCase& c = GetParam();
   driver.dc = -7;
   driver.ac = 2147483647;
-  std::int32_t dc = 99, ac = 99;
-  EXPECT_EQ(1, GetIntelADB(&dc, &ac));
-  EXPECT_EQ(-7, dc);
-  EXPECT_EQ(2147483647, ac);
-  EXPECT_EQ(
-      Join({{"[Glimmer]GetIntelADB"}, Bracket({"[Glimmer]PowerPolicy DC=-7, AC=2147483647"})}),
-      sim::TraceLines());
-  const Call& read = driver.calls[1];
-  ASSERT_EQ(Method::GetPowerPolicy, read.method);
-  EXPECT_EQ((std::array<std::uint8_t, 20>{}), read.record) << "record zeroed before the read";
-  EXPECT_EQ(3u, read.policyKind);
-  EXPECT_EQ(20u, read.recordSize);
-}
-
-TEST_F(DriverClientTest, FailedReadLeavesOutputsAndStillCloses) {
-  for (const Outcome& o : {Outcome{sim::kFail, 0}, Outcome{0, 1}}) {
-    windows.traces.clear();
-    driver.Script(Method::GetPowerPolicy, {o});
-    std::int32_t dc = 42, ac = 43;
-    EXPECT_EQ(0, GetIntelADB(&dc, &ac));
-    EXPECT_EQ(42, dc);
-    EXPECT_EQ(43, ac);
-    EXPECT_EQ(Join({{"[Glimmer]GetIntelADB"}, Bracket({})}), sim::TraceLines());
-  }
-  EXPECT_TRUE(driver.openHandles.empty());
-}
-
-TEST_F(DriverClientTest, LockedReadReturnsTwoAndOutputsStay) {
-  driver.Script(Method::PowerApiOpen, {{0, 20}});
+  driver.Script(c.method, {c.outcome});
   std::int32_t dc = 42, ac = 43;
-  EXPECT_EQ(2, GetIntelADB(&dc, &ac));
-  EXPECT_EQ(42, dc);
-  EXPECT_EQ(43, ac);
-  EXPECT_EQ(0, driver.Count(Method::PowerApiClose));
+  EXPECT_EQ(c.readResult, GetIntelADB(&dc, &ac));
+  const bool read = c.readResult == 1;
+  EXPECT_EQ(read ? -7 : 42, dc) << "DC written only on a read";
+  EXPECT_EQ(read ? 2147483647 : 43, ac) << "AC written only on a read";
+  const char* openLine = c.method != Method::PowerApiOpen ? "[Glimmer]PowerApiOpen success"
+                         : c.outcome.error == 20          ? expected::kOpenLock
+                                                          : expected::kOpenFail;
+  Lines trace = {"[Glimmer]GetIntelADB", "[Glimmer]OpenIntelADBPowerAPI", openLine};
+  if (read) trace.push_back("[Glimmer]PowerPolicy DC=-7, AC=2147483647");
+  if (c.closed) trace.push_back("[Glimmer]CloseIntelADBPowerAPI");
+  EXPECT_EQ(trace, sim::TraceLines());
+  EXPECT_EQ(c.requestMade ? 1 : 0, driver.Count(Method::GetPowerPolicy));
+  EXPECT_EQ(c.closed ? 1 : 0, driver.Count(Method::PowerApiClose));
+
+  const Method writeMethod = c.method == Method::GetPowerPolicy ? Method::SetPowerPolicy : c.method;
+  driver.Script(writeMethod, {c.outcome});
+  EXPECT_EQ(c.writeResult, SetIntelADB(0)) << "a lock counts as failure";
+  EXPECT_EQ(c.requestMade ? 1 : 0, driver.Count(Method::SetPowerPolicy));
+  EXPECT_EQ(c.closed ? 2 : 0, driver.Count(Method::PowerApiClose));
 }
 
-TEST_F(DriverClientTest, LockedWriteReportsFailure) {
-  driver.Script(Method::PowerApiOpen, {{0, 20}});
-  EXPECT_EQ(0, SetIntelADB(0));
-  EXPECT_EQ(0, driver.Count(Method::SetPowerPolicy));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, PolicyOutcomeTest,
+    ::testing::Values(
+        PolicyCase{"Works", Method::GetPowerPolicy, {0, 0}, 1, 1, true, true},
+        PolicyCase{
+            "RequestFailsByHresult", Method::GetPowerPolicy, {sim::kFail, 0}, 0, 0, true, true},
+        PolicyCase{"RequestFailsByErrorCode", Method::GetPowerPolicy, {0, 1}, 0, 0, true, true},
+        PolicyCase{"OpenLocked", Method::PowerApiOpen, {0, 20}, 2, 0, false, false},
+        PolicyCase{"OpenLockedWithFailedHresult",
+                   Method::PowerApiOpen,
+                   {sim::kFail, 20},
+                   2,
+                   0,
+                   false,
+                   false},
+        PolicyCase{"OpenFails", Method::PowerApiOpen, {0, 21}, 0, 0, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverClientTest, WriteSendsTheValueInBothFieldsAndTwelveZeroBytes) {
-  for (const std::int32_t value : {0, 1}) {
-    EXPECT_EQ(1, SetIntelADB(value));
+  for (const std::int32_t value : {0, 1, -5}) {
+    EXPECT_EQ(1, SetIntelADB(value)) << "any value is written as given";
     const Call& write = driver.calls[driver.calls.size() - 2];
     ASSERT_EQ(Method::SetPowerPolicy, write.method);
     std::array<std::uint8_t, 20> expected{};
     std::memcpy(expected.data(), &value, 4);
     std::memcpy(expected.data() + 4, &value, 4);
     EXPECT_EQ(expected, write.record) << "value " << value;
-    EXPECT_EQ(3u, write.policyKind);
-    EXPECT_EQ(20u, write.recordSize);
-    EXPECT_EQ(0u, write.errorBefore);
   }
-  EXPECT_EQ(0, SetIntelADB(-5) - 1) << "no other value is special";
 }
 
 TEST_F(DriverClientTest, WriteIgnoresTheSupportFlags) {

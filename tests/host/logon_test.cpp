@@ -68,50 +68,50 @@ TEST_F(LogonTest, InstallTwiceLeavesOneValueWithTheSameText) {
   ExpectBalanced();
 }
 
-TEST_F(LogonTest, FinishSwitchesAdbOnAndDeletesTheValue) {
-  InstallDriver();
+enum class Driver { Works, Missing, LockedAtTheWrite };
+
+struct FinishCase {
+  const char* name;
+  Driver driver;
+  bool valueBefore;
+  int settingAfter;  // both sources; they start at 0
+  Lines trace;
+};
+
+class FinishTest : public LogonTest, public ::testing::WithParamInterface<FinishCase> {};
+
+// "-FINISH" switches ADB on and deletes the value whatever the driver did,
+// so that the logon run happens once; deleting needs only KEY_SET_VALUE.
+TEST_P(FinishTest, SwitchesAdbOnAndTheValueIsGone) {
+  const FinishCase& c = GetParam();
+  if (c.driver != Driver::Missing) InstallDriver();
+  if (c.driver == Driver::LockedAtTheWrite) driver.Script(Method::PowerApiOpen, {{}, {}, {0, 20}});
   driver.dc = 0;
   driver.ac = 0;
-  PutRunValue();
+  if (c.valueBefore) PutRunValue();
   EXPECT_EQ(0, RunSwitch(u"-FINISH"));
   EXPECT_EQ(nullptr, RunValue()) << RunText();
-  EXPECT_EQ(1, driver.dc);
-  EXPECT_EQ(1, driver.ac);
-  EXPECT_EQ(Join({ProbeTrace(0, 0), expected::kSet, expected::kRelease}), sim::TraceLines());
-  ExpectBalanced();
-}
-
-TEST_F(LogonTest, FinishWithoutAValueStillSwitchesAdbOn) {
-  InstallDriver();
-  driver.dc = 0;
-  driver.ac = 0;
-  EXPECT_EQ(0, RunSwitch(u"-FINISH"));
-  EXPECT_EQ(1, driver.dc);
-  EXPECT_EQ(1, driver.ac);
+  EXPECT_EQ(c.settingAfter, driver.dc);
+  EXPECT_EQ(c.settingAfter, driver.ac);
+  EXPECT_EQ(c.trace, sim::TraceLines());
   ASSERT_EQ(1u, windows.keyOpens.size());
   EXPECT_EQ(0x2u, windows.keyOpens[0].access) << "KEY_SET_VALUE, all that deleting a value needs";
   ExpectBalanced();
 }
 
-TEST_F(LogonTest, FinishDeletesTheValueWhenTheDriverIsMissing) {
-  PutRunValue();
-  EXPECT_EQ(0, RunSwitch(u"-FINISH"));
-  EXPECT_EQ(nullptr, RunValue());
-  ExpectBalanced();
-}
+const Lines kFinishWorks = Join({ProbeTrace(0, 0), expected::kSet, expected::kRelease});
 
-TEST_F(LogonTest, FinishDeletesTheValueWhenTheDriverIsLocked) {
-  InstallDriver();
-  driver.dc = 0;
-  driver.ac = 0;
-  driver.Script(Method::PowerApiOpen, {{}, {}, {0, 20}});
-  PutRunValue();
-  EXPECT_EQ(0, RunSwitch(u"-FINISH"));
-  EXPECT_EQ(nullptr, RunValue());
-  EXPECT_EQ(0, driver.dc) << "ADB stays as it was";
-  EXPECT_EQ("[Glimmer]PowerApiOpen Lock, retry later", sim::TraceLines().end()[-2]);
-  ExpectBalanced();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Driver, FinishTest,
+    ::testing::Values(
+        FinishCase{"Works", Driver::Works, true, 1, kFinishWorks},
+        FinishCase{"WorksWithoutAValue", Driver::Works, false, 1, kFinishWorks},
+        FinishCase{"Missing", Driver::Missing, true, 0,
+                   Join({expected::kLoadFailed, {"[Glimmer]SetIntelADB"}, expected::kRelease})},
+        FinishCase{"LockedAtTheWrite", Driver::LockedAtTheWrite, true, 0,
+                   Join({ProbeTrace(0, 0), expected::OpenFailed("SetIntelADB", expected::kOpenLock),
+                         expected::kRelease})}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LogonTest, FinishDeletesEvenWhenTheOwnPathCannotBeHad) {
   PutRunValue();
@@ -138,10 +138,8 @@ TEST_F(LogonTest, OwnPathLimits) {
   } cases[] = {{249, 1}, {250, 1}, {259, 1}, {260, 0}, {400, 0}};
   for (const auto& c : cases) {
     windows.RunValues()->clear();
-    std::u16string path = u"C:\\";
-    path.resize(c.units - 4, u'd');
-    path += u"\\L.exe";
-    path.resize(c.units, u'e');
+    // A path of exactly `units` units: a drive, then one long folder name.
+    const std::u16string path = u"C:\\" + std::u16string(c.units - 3, u'd');
     windows.modulePath = path;
     const std::size_t opensBefore = windows.keyOpens.size();
     EXPECT_EQ(c.result, SetFinishAtLogon(1)) << c.units << " units";
