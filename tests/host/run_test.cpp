@@ -1,6 +1,7 @@
 // Whole runs of the program: the trace, the driver calls, the exit code and
 // the release of everything acquired, for each way the driver can fail.
 #include "adb/adb_client.h"
+#include "tests/common/fault_matrix.h"
 #include "tests/host/test_support.h"
 
 namespace {
@@ -84,99 +85,47 @@ INSTANTIATE_TEST_SUITE_P(Creation, CreationFailureTest,
                                                         Creation::FailsWithPointer}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// One failure of one driver call during an "-OFF" run, and the trace that
-// must result.
-struct FaultCase {
-  const char* name;
-  Method method;
-  int nth;  // which call of that method fails, from 1
-  Outcome outcome;
-  Lines trace;
-  bool written;  // whether -OFF still reached the driver's setting
-};
+// One failure of one driver call during an "-OFF" run, from the matrix the
+// end-to-end tests play too.
+class DriverFaultTest : public RunTest, public ::testing::WithParamInterface<faults::Row> {};
 
-const Outcome kHrFail{sim::kFail, 0};
-const Outcome kErrorCode{0, 5};
-const Outcome kLocked{0, 20};
-const Outcome kLockedWithHr{sim::kFail, 20};
-
-const Lines kCapsBoth = expected::Capabilities(0xC);
-const Lines kRead = expected::PolicyRead(1, 1);
-const Lines kPower = expected::kMainsPower;
-using expected::kOpenFail;
-using expected::kOpenLock;
-
-Lines CapsOpenFailed(const char* how) {
-  return Join({expected::OpenFailed("GetIntelADBCapabilities", how), {expected::kCapsOpenFail}});
-}
-Lines ReadOpenFailed(const char* how) { return expected::OpenFailed("GetIntelADB", how); }
-Lines SetOpenFailed(const char* how) { return expected::OpenFailed("SetIntelADB", how); }
-
-std::vector<FaultCase> FaultCases() {
-  std::vector<FaultCase> cases;
-  const struct {
-    const char* name;
-    Outcome outcome;
-    const char* trace;
-  } opens[] = {{"ByHresult", kHrFail, kOpenFail},
-               {"ByErrorCode", kErrorCode, kOpenFail},
-               {"Locked", kLocked, kOpenLock},
-               {"LockedWithFailedHresult", kLockedWithHr, kOpenLock}};
-  for (const auto& o : opens) {
-    cases.push_back({o.name, Method::PowerApiOpen, 1, o.outcome,
-                     Join({kLoad, CapsOpenFailed(o.trace), kSetTrace, kRelease}), true});
-    cases.push_back({o.name, Method::PowerApiOpen, 2, o.outcome,
-                     Join({kLoad, kCapsBoth, ReadOpenFailed(o.trace), kSetTrace, kRelease}), true});
-    cases.push_back({o.name, Method::PowerApiOpen, 3, o.outcome,
-                     Join({kLoad, kCapsBoth, kRead, kPower, SetOpenFailed(o.trace), kRelease}),
-                     false});
-  }
-  for (const Outcome& o : {kHrFail, kErrorCode}) {
-    cases.push_back({"CapsRead", Method::GetPowerConsCaps, 1, o,
-                     Join({kLoad,
-                           {"[Glimmer]GetIntelADBCapabilities"},
-                           Bracket({"[Glimmer]GetPowerConsCaps Fail"}),
-                           kSetTrace,
-                           kRelease}),
-                     true});
-    cases.push_back(
-        {"PolicyRead", Method::GetPowerPolicy, 1, o,
-         Join({kLoad, kCapsBoth, {"[Glimmer]GetIntelADB"}, Bracket({}), kSetTrace, kRelease}),
-         true});
-    cases.push_back({"PolicyWrite", Method::SetPowerPolicy, 1, o,
-                     Join({kLoad, kCapsBoth, kRead, kPower, kSetTrace, kRelease}), false});
-    for (int nth = 1; nth <= 3; ++nth)
-      cases.push_back({"Close", Method::PowerApiClose, nth, o,
-                       Join({kLoad, kCapsBoth, kRead, kPower, kSetTrace, kRelease}), true});
-  }
-  return cases;
+Method MethodNamed(const std::string& name) {
+  for (const Method m : {Method::PowerApiOpen, Method::PowerApiClose, Method::GetPowerConsCaps,
+                         Method::GetPowerPolicy, Method::SetPowerPolicy})
+    if (Name(m) == name) return m;
+  return Method::NotCalled;
 }
 
-class DriverFaultTest : public RunTest, public ::testing::WithParamInterface<FaultCase> {};
+Outcome OutcomeOf(faults::Kind kind) {
+  switch (kind) {
+    case faults::Kind::Hresult:
+      return {sim::kFail, 0};
+    case faults::Kind::ErrorCode:
+      return {0, 5};
+    case faults::Kind::Locked:
+      return {0, 20};
+    case faults::Kind::LockedWithHresult:
+      return {sim::kFail, 20};
+  }
+  return {};
+}
 
 TEST_P(DriverFaultTest, TracesItReleasesEverythingAndExitsZero) {
-  const FaultCase& c = GetParam();
+  const faults::Row& row = GetParam();
   InstallDriver();
-  std::vector<Outcome> script(static_cast<std::size_t>(c.nth - 1), Outcome{});
-  script.push_back(c.outcome);
-  driver.Script(c.method, script);
+  std::vector<Outcome> script(static_cast<std::size_t>(row.nth - 1), Outcome{});
+  script.push_back(OutcomeOf(row.kind));
+  driver.Script(MethodNamed(row.method), script);
 
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(c.trace, sim::TraceLines());
-  EXPECT_EQ(c.written ? 0 : 1, driver.dc) << "DC setting";
-  EXPECT_EQ(c.written ? 0 : 1, driver.ac) << "AC setting";
+  EXPECT_EQ(row.trace, sim::TraceLines());
+  EXPECT_EQ(row.written ? 0 : 1, driver.dc) << "DC setting";
+  EXPECT_EQ(row.written ? 0 : 1, driver.ac) << "AC setting";
   ExpectBalanced();
 }
 
-std::string FaultName(const ::testing::TestParamInfo<FaultCase>& info) {
-  static const char* const kKinds[] = {"Hresult", "ErrorCode"};
-  const FaultCase& c = info.param;
-  std::string name = Name(c.method) + std::to_string(c.nth) + "_";
-  if (c.method == Method::PowerApiOpen) return name + c.name;
-  return name + kKinds[c.outcome.hr < 0 ? 0 : 1];
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryCall, DriverFaultTest, ::testing::ValuesIn(FaultCases()), FaultName);
+INSTANTIATE_TEST_SUITE_P(EveryCall, DriverFaultTest, ::testing::ValuesIn(faults::Rows()),
+                         [](const auto& info) { return faults::Name(info.param); });
 
 TEST_F(RunTest, ApartmentThatCannotBeEnteredIsNotLeftButTheRunGoesOn) {
   InstallDriver();

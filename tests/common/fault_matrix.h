@@ -1,0 +1,71 @@
+// Every way one driver call can fail during an "-OFF" run, and the trace that
+// must result. The host tests play each row with the scripted driver, the
+// end-to-end tests with the stand-in COM server under Wine.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/common/expected_trace.h"
+
+namespace faults {
+
+enum class Kind { Hresult, ErrorCode, Locked, LockedWithHresult };
+
+struct Row {
+  std::string method;  // the driver method that fails
+  int nth;             // which call of it fails, from 1
+  Kind kind;
+  expected::Lines trace;
+  bool written;  // whether "-OFF" still reached the driver's setting
+};
+
+inline const char* KindName(Kind kind) {
+  static const char* const kNames[] = {"Hresult", "ErrorCode", "Locked", "LockedWithHresult"};
+  return kNames[static_cast<int>(kind)];
+}
+
+inline std::string Name(const Row& row) {
+  return row.method + std::to_string(row.nth) + "_" + KindName(row.kind);
+}
+
+inline std::vector<Row> Rows() {
+  using namespace expected;
+  const Lines capsBoth = Capabilities(0xC);
+  const Lines read = PolicyRead(1, 1);
+  const Lines afterWrite = Join({kSet, kRelease});
+  std::vector<Row> rows;
+  for (const Kind kind : {Kind::Hresult, Kind::ErrorCode, Kind::Locked, Kind::LockedWithHresult}) {
+    const bool locked = kind == Kind::Locked || kind == Kind::LockedWithHresult;
+    const char* how = locked ? kOpenLock : kOpenFail;
+    rows.push_back(
+        {"PowerApiOpen", 1, kind,
+         Join({kLoad, OpenFailed("GetIntelADBCapabilities", how), {kCapsOpenFail}, afterWrite}),
+         true});
+    rows.push_back({"PowerApiOpen", 2, kind,
+                    Join({kLoad, capsBoth, OpenFailed("GetIntelADB", how), afterWrite}), true});
+    rows.push_back(
+        {"PowerApiOpen", 3, kind,
+         Join({kLoad, capsBoth, read, kMainsPower, OpenFailed("SetIntelADB", how), kRelease}),
+         false});
+  }
+  for (const Kind kind : {Kind::Hresult, Kind::ErrorCode}) {
+    rows.push_back({"GetPowerConsCaps", 1, kind,
+                    Join({kLoad,
+                          {"[Glimmer]GetIntelADBCapabilities"},
+                          Bracket({"[Glimmer]GetPowerConsCaps Fail"}),
+                          afterWrite}),
+                    true});
+    rows.push_back({"GetPowerPolicy", 1, kind,
+                    Join({kLoad, capsBoth, {"[Glimmer]GetIntelADB"}, Bracket({}), afterWrite}),
+                    true});
+    rows.push_back(
+        {"SetPowerPolicy", 1, kind, Join({kLoad, capsBoth, read, kMainsPower, afterWrite}), false});
+    for (int nth = 1; nth <= 3; ++nth)
+      rows.push_back({"PowerApiClose", nth, kind,
+                      Join({kLoad, capsBoth, read, kMainsPower, afterWrite}), true});
+  }
+  return rows;
+}
+
+}  // namespace faults
