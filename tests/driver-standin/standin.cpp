@@ -98,10 +98,9 @@ Fault FaultFor(const char* method, int call) {
     WideCharToMultiByte(CP_ACP, 0, entry, -1, narrow, sizeof narrow - 1, nullptr, nullptr);
     if (sscanf(narrow, "%63s %d %15s", name, &nth, how) != 3) continue;
     if (strcmp(name, method) != 0 || nth != call) continue;
-    if (strcmp(how, "hresult") == 0) return kHresult;
-    if (strcmp(how, "error") == 0) return kError;
-    if (strcmp(how, "lock") == 0) return kLock;
-    if (strcmp(how, "lockhr") == 0) return kLockHresult;
+    static const char* const kHow[] = {"", "hresult", "error", "lock", "lockhr"};
+    for (int f = kHresult; f <= kLockHresult; ++f)
+      if (strcmp(how, kHow[f]) == 0) return static_cast<Fault>(f);
   }
   return kNone;
 }
@@ -139,27 +138,16 @@ Fault Enter(int index, const char* method, DWORD* error) {
 
 // Applies a fault: the HRESULT to return, the error code set.
 HRESULT Outcome(Fault fault, DWORD* error) {
-  DWORD code = 0;
-  HRESULT hr = S_OK;
-  switch (fault) {
-    case kNone:
-      break;
-    case kHresult:
-      hr = E_FAIL;
-      break;
-    case kError:
-      code = kOtherError;
-      break;
-    case kLock:
-      code = contract::kLockedError;
-      break;
-    case kLockHresult:
-      hr = E_FAIL;
-      code = contract::kLockedError;
-      break;
-  }
-  if (error != nullptr) *error = code;
-  return hr;
+  static const struct {
+    HRESULT hr;
+    DWORD error;
+  } kOutcomes[] = {{S_OK, 0},
+                   {E_FAIL, 0},
+                   {S_OK, kOtherError},
+                   {S_OK, contract::kLockedError},
+                   {E_FAIL, contract::kLockedError}};
+  if (error != nullptr) *error = kOutcomes[fault].error;
+  return kOutcomes[fault].hr;
 }
 
 void CheckHandle(const char* method, DWORD handle) {

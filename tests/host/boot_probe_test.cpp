@@ -17,72 +17,48 @@ class BootProbeTest : public LumenkeepTest {
   }
 };
 
-struct PowerCase {
-  const char* name;
-  std::uint8_t acLine;
-  bool statusFails;
-  int expected;
-  const char* mode;
-};
-
-class PowerSourceTest : public BootProbeTest, public ::testing::WithParamInterface<PowerCase> {};
-
-TEST_P(PowerSourceTest, ReportsTheSettingOfTheCurrentSource) {
-  const PowerCase& c = GetParam();
-  InstallDriver();
-  driver.dc = 0;
-  driver.ac = 1;
-  windows.acLineStatus = c.acLine;
-  windows.powerStatusFails = c.statusFails;
-  EXPECT_EQ(c.expected, CheckIntelADBFromBoot());
-  EXPECT_EQ(c.mode, sim::TraceLines().back());
-  EXPECT_EQ(0, dcSetting);
-  EXPECT_EQ(1, acSetting);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Status, PowerSourceTest,
-    ::testing::Values(PowerCase{"Online", 1, false, 1, "[Glimmer]AC mode"},
-                      PowerCase{"Offline", 0, false, 0, "[Glimmer]Battery mode"},
-                      PowerCase{"Unknown", 255, false, 0, "[Glimmer]Battery mode"},
-                      PowerCase{"StatusCallFails", 1, true, 0, "[Glimmer]Battery mode"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct UnsupportedCase {
+// Only a supported source's setting is remembered, and the probe answers
+// with the current source's.
+struct SourceCase {
   const char* name;
   std::uint32_t caps;
-  std::uint8_t acLine;  // the probe answers for the unsupported source
-  std::int32_t dcSetting, acSetting;
-  const char* mode;
+  std::int32_t dc, ac;  // what the driver reports
+  std::uint8_t acLine;
+  bool statusFails;
+  std::int32_t result, dcSetting, acSetting;
 };
 
-class UnsupportedSourceTest : public BootProbeTest,
-                              public ::testing::WithParamInterface<UnsupportedCase> {};
+class PowerSourceTest : public BootProbeTest, public ::testing::WithParamInterface<SourceCase> {};
 
-// The driver reports 1 for both; only the supported source's is remembered.
-TEST_P(UnsupportedSourceTest, KeepsItsRememberedSettingAtZero) {
-  const UnsupportedCase& c = GetParam();
+TEST_P(PowerSourceTest, ReportsTheRememberedSettingOfTheCurrentSource) {
+  const SourceCase& c = GetParam();
   InstallDriver();
   driver.caps = c.caps;
-  driver.dc = 1;
-  driver.ac = 1;
+  driver.dc = c.dc;
+  driver.ac = c.ac;
   windows.acLineStatus = c.acLine;
-  EXPECT_EQ(0, CheckIntelADBFromBoot());
+  windows.powerStatusFails = c.statusFails;
+  EXPECT_EQ(c.result, CheckIntelADBFromBoot());
   EXPECT_EQ(c.dcSetting, dcSetting);
   EXPECT_EQ(c.acSetting, acSetting);
+  const bool mains = c.acLine == 1 && !c.statusFails;
   EXPECT_EQ(Join({expected::kLoad,
                   expected::Capabilities(c.caps),
-                  expected::PolicyRead(1, 1),
-                  {"[Glimmer]IsSystemACPowerOnline", c.mode}}),
+                  expected::PolicyRead(c.dc, c.ac),
+                  {"[Glimmer]IsSystemACPowerOnline",
+                   mains ? "[Glimmer]AC mode" : "[Glimmer]Battery mode"}}),
             sim::TraceLines());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Sources, UnsupportedSourceTest,
-    ::testing::Values(UnsupportedCase{"BatteryUnsupported", IGFX_ADB_SUPPORTED_AC, 0, 0, 1,
-                                      "[Glimmer]Battery mode"},
-                      UnsupportedCase{"MainsUnsupported", IGFX_ADB_SUPPORTED_DC, 1, 1, 0,
-                                      "[Glimmer]AC mode"}),
+    Sources, PowerSourceTest,
+    ::testing::Values(
+        SourceCase{"Online", 0xC, 0, 1, 1, false, 1, 0, 1},
+        SourceCase{"Offline", 0xC, 0, 1, 0, false, 0, 0, 1},
+        SourceCase{"Unknown", 0xC, 0, 1, 255, false, 0, 0, 1},
+        SourceCase{"StatusCallFails", 0xC, 0, 1, 1, true, 0, 0, 1},
+        SourceCase{"OnlineMainsUnsupported", IGFX_ADB_SUPPORTED_DC, 1, 1, 1, false, 0, 1, 0},
+        SourceCase{"OfflineBatteryUnsupported", IGFX_ADB_SUPPORTED_AC, 1, 1, 0, false, 0, 0, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BootProbeTest, NoSupportedSourceStopsBeforeThePolicy) {

@@ -55,8 +55,6 @@ struct DriverMethods {
                                                std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
     Call call{Method::PowerApiOpen};
-    call.handleBefore = *handle;
-    call.errorBefore = *error;
     Enter(d, "PowerApiOpen", error);
     d.Note(contract::HandleZeroed(*handle));
     const Outcome o = d.Next(Method::PowerApiOpen);
@@ -73,10 +71,7 @@ struct DriverMethods {
   static HResult PLATFORM_STDCALL PowerApiClose(void* self, std::uint32_t handle,
                                                 std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
-    Call call{Method::PowerApiClose};
-    call.handle = handle;
-    call.errorBefore = *error;
-    d.calls.push_back(call);
+    d.calls.push_back({Method::PowerApiClose, handle});
     EnterWithHandle(d, "PowerApiClose", handle, error);
     d.openHandles.erase(handle);
     const Outcome o = d.Next(Method::PowerApiClose);
@@ -87,11 +82,7 @@ struct DriverMethods {
   static HResult PLATFORM_STDCALL GetPowerConsCaps(void* self, std::uint32_t handle,
                                                    std::uint32_t* caps, std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
-    Call call{Method::GetPowerConsCaps};
-    call.handle = handle;
-    call.errorBefore = *error;
-    call.capsBefore = *caps;
-    d.calls.push_back(call);
+    d.calls.push_back({Method::GetPowerConsCaps, handle});
     EnterWithHandle(d, "GetPowerConsCaps", handle, error);
     d.Note(contract::CapsZeroed(*caps));
     const Outcome o = d.Next(Method::GetPowerConsCaps);
@@ -103,12 +94,7 @@ struct DriverMethods {
   static Call PolicyCall(ScriptedDriver& d, Method method, const char* name, std::uint32_t handle,
                          std::uint32_t kind, const platform::Guid* id, std::uint32_t size,
                          const void* record, const std::uint32_t* error) {
-    Call call{method};
-    call.handle = handle;
-    call.errorBefore = *error;
-    call.policyKind = kind;
-    call.policyId = *id;
-    call.recordSize = size;
+    Call call{method, handle};
     std::memcpy(call.record.data(), record, call.record.size());
     EnterWithHandle(d, name, handle, error);
     d.Note(contract::PolicyArguments(name, kind, id, size));
@@ -197,12 +183,6 @@ int ScriptedDriver::Count(Method method) const {
   int n = 0;
   for (const Call& c : calls) n += c.method == method ? 1 : 0;
   return n;
-}
-
-std::vector<Method> ScriptedDriver::Methods() const {
-  std::vector<Method> out;
-  for (const Call& c : calls) out.push_back(c.method);
-  return out;
 }
 
 std::string Name(Method method) {

@@ -30,15 +30,11 @@ struct Outcome {
   std::uint32_t error = 0;
 };
 
+// What a call was handed; its arguments are checked against the contract as
+// it is made (`breaches`).
 struct Call {
   Method method;
-  std::uint32_t handle = 0;        // the handle passed in, or the one handed out
-  std::uint32_t handleBefore = 0;  // PowerApiOpen: the handle's value on entry
-  std::uint32_t errorBefore = 0;   // the error code's value on entry
-  std::uint32_t capsBefore = 0;
-  std::uint32_t policyKind = 0;
-  platform::Guid policyId{};
-  std::uint32_t recordSize = 0;
+  std::uint32_t handle = 0;               // the handle passed in, or the one handed out
   std::array<std::uint8_t, 20> record{};  // as written, or as found on entry
 };
 
@@ -57,7 +53,6 @@ class ScriptedDriver {
   std::uint32_t caps = 0xC;
   std::int32_t dc = 1;
   std::int32_t ac = 1;
-  std::uint32_t nextHandle = 0x5100;
 
   std::vector<Call> calls;
   std::vector<std::string> breaches;  // contract breaches seen
@@ -66,7 +61,7 @@ class ScriptedDriver {
   std::set<std::uint32_t> openHandles;
 
   int Count(Method method) const;
-  std::vector<Method> Methods() const;
+  std::uint32_t nextHandle = 0x5100;
 
   struct Object {
     void* const* table;
