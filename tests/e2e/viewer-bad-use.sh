@@ -3,10 +3,7 @@
 # code 2, or 3 for a program that cannot be started.
 #   viewer-bad-use.sh PREFIX LOADER
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../common/check.sh"
-wine=("$here/wine.sh" "$1" "$2")
-viewer='C:\Program Files\Lumenkeep E2E\LumenkeepTrace.exe'
+source "$(dirname "$0")/viewer-env.sh"
 
 refuses() {  # refuses EXPECTED_CODE ARGUMENTS...
   local expected=$1

@@ -4,11 +4,7 @@
 # program name, long messages, --time, --only, the program's exit code, help.
 #   viewer-debuggee.sh PREFIX LOADER
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../common/check.sh"
-wine=("$here/wine.sh" "$1" "$2")
-dir='C:\Program Files\Lumenkeep E2E'
-viewer="$dir\\LumenkeepTrace.exe" debuggee="$dir\\debuggee.exe"
+source "$(dirname "$0")/viewer-env.sh"
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 

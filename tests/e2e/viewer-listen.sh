@@ -5,11 +5,7 @@
 # hands to the console handler) ends an open-ended listening with the count.
 #   viewer-listen.sh PREFIX LOADER
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../common/check.sh"
-wine=("$here/wine.sh" "$1" "$2")
-dir='C:\Program Files\Lumenkeep E2E'
-viewer="$dir\\LumenkeepTrace.exe" debuggee="$dir\\debuggee.exe"
+source "$(dirname "$0")/viewer-env.sh"
 first=$(mktemp) second=$(mktemp)
 trap 'rm -f "$first" "$second"; [ -n "${listener:-}" ] && kill "$listener" 2>/dev/null' EXIT
 
