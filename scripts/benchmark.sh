@@ -37,6 +37,7 @@ echo "  ${found:-none: no reference to malloc, operator new or a Windows heap ca
 
 build="$root/build/$preset"
 prefix="$build/wineprefix"
+trap 'tests/e2e/stop-wine.sh "$prefix" >/dev/null' EXIT
 tests/e2e/prepare.sh "$prefix" "$loader" "$build" >/dev/null
 install="$prefix/drive_c/Program Files/Lumenkeep E2E"
 cp "$build/bench/bench_floor.exe" "$build/bench/bench_do_nothing.exe" "$install/"
