@@ -2,7 +2,9 @@
 # How a machine picks its end-to-end suites, checked on any machine: with
 # LUMENKEEP_NO_32BIT=1 the scripts and the configure step act as on a machine
 # that cannot execute 32-bit code, so the 32-bit suite must configure as one
-# skipped test that gives its reason, and the x86-64 suite as the full one.
+# skipped test that gives its reason, and the x86-64 suite as the full one;
+# with LUMENKEEP_NO_32BIT=0 as on one that can, so the 32-bit suite must
+# configure in full.
 #   selection-test.sh SOURCE_DIR SCRATCH_DIR
 set -uo pipefail
 src=$1 scratch=$2
@@ -32,6 +34,18 @@ x64=$(tests_of "$scratch/x64")
 for name in e2e.prepare-prefix e2e.off e2e.next-logon e2e.stop-wineserver; do
   check "windows-x64 has $name" yes "$(grep -qw -- "$name" <<<"$x64" && echo yes || echo no)"
 done
+
+# The other way round: the 32-bit suite as a machine that runs it configures
+# it, with the 32-bit Wine loader.
+export LUMENKEEP_NO_32BIT=0
+cmake --preset windows-x86 -S "$src" -B "$scratch/x86-full" >/dev/null
+x86=$(tests_of "$scratch/x86-full")
+for name in e2e.prepare-prefix e2e.off e2e.driver-faults e2e.next-logon e2e.viewer-listen; do
+  check "windows-x86 as where it runs has $name" yes \
+    "$(grep -qw -- "$name" <<<"$x86" && echo yes || echo no)"
+done
+check "windows-x86 suite's Wine loader" yes \
+  "$(cd "$scratch/x86-full" && ctest -N -V -R e2e.off | grep -q ' "/usr/lib/wine/wine" ' && echo yes || echo no)"
 
 rm -rf "$scratch"
 summary "suite selection"
