@@ -2,8 +2,8 @@
 # Installs what building and testing Lumenkeep needs on Debian 12, skipping
 # what is already there: the mingw-w64 cross compilers, CMake, GoogleTest,
 # clang with libFuzzer, clang-tidy, clang-format, cppcheck, python3-pefile (to
-# read the executables' headers and resources) and the 64-bit Wine. The 32-bit Wine is added where
-# this machine can execute 32-bit code.
+# read the executables' headers and resources) and the 64-bit Wine. The
+# 32-bit Wine is added where this machine can execute 32-bit code.
 #
 # The package mirror is sometimes briefly out of step with itself: a package
 # list fails to download, or the i386 twins of the security suite's amd64
@@ -65,12 +65,17 @@ if [ $runs32 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; th
   $sudo dpkg --add-architecture i386
 fi
 
-mapfile -t need < <(missing "${required[@]}")
-if [ ${#need[@]} -gt 0 ]; then
+# install_or_stop PACKAGES...: whichever of them is missing, or the run ends.
+install_or_stop() {
+  local need
+  mapfile -t need < <(missing "$@")
+  [ ${#need[@]} -eq 0 ] && return 0
   echo "installing: ${need[*]}"
   refresh_lists
   apt_install "${need[@]}" || { echo "cannot install: ${need[*]}" >&2; exit 1; }
-fi
+}
+
+install_or_stop "${required[@]}"
 
 # Both architectures' Wine in one go: installed one after the other, the
 # amd64 libraries may come from the security suite at versions whose i386
@@ -84,10 +89,5 @@ if [ $runs32 -eq 1 ] && [ -n "$(missing "${wine32[@]}")" ]; then
     echo "the 32-bit Wine (wine32:i386) could not be installed: the end-to-end tests run the x86-64 build only"
 fi
 
-mapfile -t need < <(missing "${wine64[@]}")
-if [ ${#need[@]} -gt 0 ]; then
-  echo "installing: ${need[*]}"
-  refresh_lists
-  apt_install "${need[@]}" || { echo "cannot install: ${need[*]}" >&2; exit 1; }
-fi
+install_or_stop "${wine64[@]}"
 exit 0

@@ -16,12 +16,7 @@ trap 'rm -f "$listened"' EXIT
 "${wine[@]}" "$build/e2e_tests.exe" logon-install | tr -d '\r' || exit 1
 
 echo "ending the session (wineserver -k)"
-wineserver -k
-wineserver -w  # a new server must not race the old one's exit
-wineserver -p </dev/null >/dev/null 2>&1 || true
-# Wine's own services start with the session's first program; started here,
-# they hold no handle of this test's output.
-"${wine[@]}" cmd /c exit </dev/null >/dev/null 2>&1
+"$here/new-session.sh" "$prefix" "$loader"
 "${wine[@]}" "$build/LumenkeepTrace.exe" --listen 90 </dev/null >"$listened" 2>&1 &
 listener=$!
 for _ in $(seq 100); do grep -q '^listening' "$listened" && break; sleep 0.1; done

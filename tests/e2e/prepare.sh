@@ -35,9 +35,7 @@ if ! works; then
   # The session that made the prefix runs its services twice over, and the
   # COM service then cannot start (every activation that needs it waits
   # 10 s): the tests get a session of their own.
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true  # a new server must not race the old one's exit
-  wineserver -p </dev/null >/dev/null 2>&1 || true
+  "$(dirname "$0")/new-session.sh" "$prefix" "$loader"
   works || { echo "the new prefix $prefix does not start a program"; exit 1; }
 fi
 

@@ -6,7 +6,7 @@
 #   reproducible.sh SOURCE_DIR BUILD_DIR SCRATCH_DIR
 set -uo pipefail
 src=$1 build=$2 scratch=$3
-failed=0 passed=0
+source "$(dirname "$0")/../common/check.sh"
 rm -rf "$scratch"
 for copy in one another-clone-with-a-longer-name; do
   mkdir -p "$scratch/$copy"
@@ -16,15 +16,9 @@ for copy in one another-clone-with-a-longer-name; do
      cmake --build --preset windows-x86 --target Lumenkeep LumenkeepTrace >/dev/null) ||
     { echo "Test failed: cannot build in $scratch/$copy"; exit 1; }
   for exe in Lumenkeep.exe LumenkeepTrace.exe; do
-    got=$(sha256sum <"$scratch/$copy/build/windows-x86/$exe" | cut -d' ' -f1)
-    want=$(sha256sum <"$build/$exe" | cut -d' ' -f1)
-    if [ "$got" = "$want" ]; then
-      passed=$((passed + 1)); echo "ok: $exe built in $copy: sha256 $got"
-    else
-      failed=$((failed + 1)); echo "Test failed: $exe built in $copy: expected sha256 $want, got $got"
-    fi
+    check "sha256 of $exe built in $copy" "$(sha256sum <"$build/$exe" | cut -d' ' -f1)" \
+      "$(sha256sum <"$scratch/$copy/build/windows-x86/$exe" | cut -d' ' -f1)"
   done
 done
 rm -rf "$scratch"
-echo "reproducible build: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary "reproducible build"

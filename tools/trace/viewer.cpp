@@ -3,27 +3,24 @@
 // tells how to use it.
 #include "tools/trace/viewer.h"
 
-#include <cstring>
 #include <vector>
 
 namespace trace {
 
 namespace {
 const ULONGLONG kStart = GetTickCount64();
-}
 
-void Print(const std::string& line) {
-  const std::string text = line + "\n";
+void Write(DWORD standardHandle, const std::string& text) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+  WriteFile(GetStdHandle(standardHandle), text.data(), static_cast<DWORD>(text.size()), &written,
             nullptr);
 }
+}  // namespace
+
+void Print(const std::string& line) { Write(STD_OUTPUT_HANDLE, line + "\n"); }
 
 int Fail(int code, const std::string& text) {
-  const std::string line = "LumenkeepTrace: " + text + "\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
-            nullptr);
+  Write(STD_ERROR_HANDLE, "LumenkeepTrace: " + text + "\n");
   return code;
 }
 
@@ -63,9 +60,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::vector<std::wstring> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const Options options = ParseOptions(arguments);
   if (options.help) {
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kUsage, static_cast<DWORD>(strlen(kUsage)), &written,
-              nullptr);
+    Write(STD_OUTPUT_HANDLE, kUsage);
     return 0;
   }
   if (!options.error.empty()) return Fail(2, options.error + " (see LumenkeepTrace --help)");
