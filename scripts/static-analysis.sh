@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Static analysis of the program's own code (app, adb, logon, platform):
+# Static analysis of the shipped code (app, adb, logon, platform, and the
+# trace viewer in tools/trace):
 #   static-analysis.sh format|tidy|cppcheck HOST_BUILD_DIR
 # format: every C++ file of the project is formatted as .clang-format says;
 # tidy: clang-tidy with .clang-tidy, the Windows platform file for the
@@ -8,7 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=$1 build=$2
-program=(app/*.cpp adb/*.cpp logon/*.cpp)
+program=(app/*.cpp adb/*.cpp logon/*.cpp tools/trace/{format,options,debug_loop,handover}.cpp)
+windows=(platform/platform_win32.cpp tools/trace/{main,console,debuggee,listen}.cpp)
 case $what in
   format)
     git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
@@ -16,14 +18,14 @@ case $what in
   tidy)
     clang-tidy -p "$build" --quiet "${program[@]}" 2>/dev/null
     mingw=$(ls -d /usr/lib/gcc/i686-w64-mingw32/*-win32/include/c++ | head -n 1)
-    clang-tidy --quiet platform/platform_win32.cpp -- --target=i686-w64-mingw32 -std=c++20 -I. \
+    clang-tidy --quiet "${windows[@]}" -- --target=i686-w64-mingw32 -std=c++20 -I. \
       -isystem "$mingw" -isystem "$mingw/i686-w64-mingw32" 2>/dev/null
     echo "clang-tidy: no findings" ;;
   cppcheck)
     # Plain loops over the program's small fixed tables read as well as the
     # algorithm would; that one style hint is left out.
     cppcheck --enable=warning,style,performance,portability --std=c++20 --error-exitcode=1 \
-      --suppress=useStlAlgorithm --inline-suppr --quiet -I . app adb logon platform
+      --suppress=useStlAlgorithm --inline-suppr --quiet -I . app adb logon platform tools/trace
     echo "cppcheck: no findings" ;;
   *) echo "usage: static-analysis.sh format|tidy|cppcheck HOST_BUILD_DIR" >&2; exit 2 ;;
 esac

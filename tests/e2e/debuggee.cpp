@@ -5,9 +5,16 @@
 //   debuggee long-ansi N       one 8-bit message of N characters
 //   debuggee break             a message, DebugBreak(), another message
 //   debuggee exit N            a message, then exit code N
-//   debuggee burst N           N messages, alternately tagged and not
+//   debuggee burst N [PAD]     N messages, alternately tagged and not, each
+//                              PAD characters longer
 //   debuggee spawn COMMAND     starts COMMAND exactly as given, waits, and
 //                              returns its exit code
+//   debuggee wide TEXT         TEXT as one UTF-16 message
+//   debuggee whoami            "I am IMAGE" with its own image name
+//   debuggee linger MS FILE    a message, then after MS ms creates FILE
+//   debuggee hold-channel MS   takes the system-wide channel's buffer and
+//                              holds it for MS ms without writing, as a
+//                              writer that ended halfway would
 #include <windows.h>
 
 #include <cstdio>
@@ -33,6 +40,25 @@ int Spawn(const wchar_t* command) {
   return static_cast<int>(code);
 }
 
+// Takes "buffer ready" and never signals "data ready"; prints "taken" once
+// it has the buffer.
+int HoldChannel(long ms) {
+  HANDLE ready = OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY");
+  if (ready == nullptr || WaitForSingleObject(ready, 10000) != WAIT_OBJECT_0) return 1;
+  printf("taken\n");
+  fflush(stdout);
+  Sleep(static_cast<DWORD>(ms));
+  CloseHandle(ready);
+  return 0;
+}
+
+std::wstring OwnImageName() {
+  wchar_t path[MAX_PATH];
+  const DWORD size = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring full(path, size);
+  return full.substr(full.find_last_of(L'\\') + 1);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -52,17 +78,28 @@ int wmain(int argc, wchar_t** argv) {
     OutputDebugStringA("[Glimmer]exiting");
     return static_cast<int>(n);
   } else if (mode == L"burst") {
+    const std::string pad(argc > 3 ? wcstoul(argv[3], nullptr, 10) : 0, '.');
     for (long i = 0; i < n; ++i) {
       char text[64];
       snprintf(text, sizeof text, i % 2 == 0 ? "[Glimmer]message %ld" : "other %ld", i);
-      OutputDebugStringA(text);
+      OutputDebugStringA((pad + text).c_str());
     }
+  } else if (mode == L"wide" && argc > 2) {
+    OutputDebugStringW(argv[2]);
+  } else if (mode == L"whoami") {
+    OutputDebugStringW((L"I am " + OwnImageName()).c_str());
+  } else if (mode == L"linger" && argc > 3) {
+    OutputDebugStringA("[Glimmer]lingering");
+    Sleep(static_cast<DWORD>(n));
+    CloseHandle(CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  } else if (mode == L"hold-channel") {
+    return HoldChannel(n);
   } else if (mode == L"spawn" && argc > 2) {
     return Spawn(argv[2]);
   } else {
     fprintf(stderr,
-            "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N |"
-            " spawn COMMAND\n");
+            "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"
+            " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS\n");
     return 2;
   }
   return 0;

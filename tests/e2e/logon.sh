@@ -10,16 +10,16 @@ prefix=$1 loader=$2 build=$3
 here=$(cd "$(dirname "$0")" && pwd)
 wine=("$here/wine.sh" "$prefix" "$loader")
 export WINEPREFIX=$prefix
-listened=$(mktemp)
-trap 'rm -f "$listened"' EXIT
+listened=$(mktemp) said=$(mktemp)
+trap 'rm -f "$listened" "$said"' EXIT
 
 "${wine[@]}" "$build/e2e_tests.exe" logon-install | tr -d '\r' || exit 1
 
 echo "ending the session (wineserver -k)"
 "$here/new-session.sh" "$prefix" "$loader"
-"${wine[@]}" "$build/LumenkeepTrace.exe" --listen 90 </dev/null >"$listened" 2>&1 &
+"${wine[@]}" "$build/LumenkeepTrace.exe" --listen 90 </dev/null >"$listened" 2>"$said" &
 listener=$!
-for _ in $(seq 100); do grep -q '^listening' "$listened" && break; sleep 0.1; done
+for _ in $(seq 100); do grep -q 'listening' "$said" && break; sleep 0.1; done
 
 echo "logging on (wineboot)"
 "${wine[@]}" wineboot </dev/null >/dev/null 2>&1
@@ -32,7 +32,7 @@ done
 sleep 0.5  # the run's last message may still be on its way
 kill -INT "$listener" 2>/dev/null  # Ctrl+C: the listener ends with its count
 wait "$listener" 2>/dev/null
-grep -v '^listening\|^caught ' "$listened" | tr -d '\r' >"$listened.trace"
+grep -v '^caught ' "$listened" | tr -d '\r' >"$listened.trace"
 mv "$listened.trace" "$listened"
 echo "listener caught:"; sed 's/^/  /' "$listened"
 

@@ -24,4 +24,6 @@ for seconds in 0 86401 ' 1' '+1' '-4294967295' $'\uff11' 1e3; do
 done
 refuses 2 --listen 5 more
 refuses 3 'C:/no/such/program.exe'
+check "a program that cannot be started: why" "(error 2)" \
+  "$("${wine[@]}" "$viewer" 'C:/no/such/program.exe' </dev/null 2>&1 | grep -o '(error [0-9]*)')"
 summary "viewer bad use"

@@ -104,6 +104,10 @@ TEST(TraceViewerFormat, OneLineWhateverTheMessageHolds) {
   line.message = "[Glimmer]one\nexit code: 0\r\n1234: [Glimmer]forged\x1b[2K\tend\x7f";
   EXPECT_EQ("[Glimmer]one\\nexit code: 0\\r\\n1234: [Glimmer]forged\\x1B[2K\tend\\x7F",
             trace::FormatLine(line));
+  // C1 controls (U+0080 to U+009F: CSI, OSC, NEL, ...) too; other text stays.
+  line.message = "\u0085line\u009B2K\u009D0;title\u0080 caf\u00e9 \u00a0\u0100";
+  EXPECT_EQ("\\u0085line\\u009B2K\\u009D0;title\\u0080 caf\u00e9 \u00a0\u0100",
+            trace::FormatLine(line));
   EXPECT_EQ("text", trace::StripEnd(std::string("text\r\n\0", 7)));
 }
 
@@ -121,6 +125,11 @@ TEST(TraceViewerFormat, TimeOriginAndCut) {
   line.cut = trace::Cut::kByViewer;
   EXPECT_EQ("1234 Lumenkeep.exe: [Glimmer]SetIntelADB (cut at 1048576 characters)",
             trace::FormatLine(line));
+  line.cut = trace::Cut::kMaybeByChannel;
+  EXPECT_EQ(
+      "1234 Lumenkeep.exe: [Glimmer]SetIntelADB (4091 bytes, where the system-wide channel cuts "
+      "longer messages)",
+      trace::FormatLine(line));
 }
 
 TEST(TraceViewerFormat, OnlyLetsThroughMessagesContainingTheText) {

@@ -1,62 +1,17 @@
-// Debuggee mode: starts a command line as a debuggee and prints its messages.
-#include <cstdint>
-
-#include "tools/trace/viewer.h"
+// Debuggee mode on Windows: the debug-event loop of debug_loop.cpp over the
+// real debugging calls.
+#include "tools/trace/console.h"
+#include "tools/trace/debug_loop.h"
+#include "tools/trace/modes.h"
 
 namespace trace {
 
 namespace {
 
-// Reads a message up to its terminator. The length in the debug event is 16
-// bits wide and wraps for long messages, so it is not used; reads stop at a
-// page's end, so that none reaches past the message into memory that is not
-// there.
-template <typename Unit>
-std::basic_string<Unit> ReadMessage(HANDLE process, const void* address, bool* cut) {
-  constexpr std::uintptr_t kPage = 4096;
-  std::basic_string<Unit> text;
-  Unit chunk[kPage / sizeof(Unit)];
-  auto at = reinterpret_cast<std::uintptr_t>(address);
-  *cut = false;
-  while (true) {
-    SIZE_T read = 0;
-    const SIZE_T want = kPage - at % kPage;
-    if (!ReadProcessMemory(process, reinterpret_cast<const void*>(at), chunk, want, &read) ||
-        read < sizeof(Unit))
-      return text;
-    for (SIZE_T i = 0; i < read / sizeof(Unit); ++i) {
-      if (chunk[i] == 0) return text;
-      if (text.size() == kMaxMessageUnits) {
-        *cut = true;
-        return text;
-      }
-      text += chunk[i];
-    }
-    at += read - read % sizeof(Unit);
-  }
-}
+static_assert(kContinueHandled == DBG_CONTINUE && kContinueNotHandled == DBG_EXCEPTION_NOT_HANDLED);
 
-Line ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
-  Line line;
-  bool cut = false;
-  size_t units = 0;
-  if (info.fUnicode) {
-    const std::wstring text = ReadMessage<wchar_t>(process, info.lpDebugStringData, &cut);
-    units = text.size();
-    line.message = Utf8(text);
-  } else {
-    const std::string text = ReadMessage<char>(process, info.lpDebugStringData, &cut);
-    units = text.size();
-    line.message = FromAnsi(text);
-  }
-  if (cut)
-    line.cut = Cut::kByViewer;
-  else if (units == kSystemCutUnits)
-    line.cut = Cut::kMaybeBySystem;
-  else
-    line.message = StripEnd(line.message);
-  return line;
-}
+constexpr DWORD kCtrlCExitCode = 0xC000013A;  // STATUS_CONTROL_C_EXIT
+constexpr DWORD kQuietMs = 100;               // how often the loop looks for a stop
 
 using WaitForDebugEventExFn = BOOL(WINAPI*)(LPDEBUG_EVENT, DWORD);
 
@@ -69,77 +24,145 @@ WaitForDebugEventExFn WaitFunction() {
   return ex != nullptr ? ex : &WaitForDebugEvent;
 }
 
-constexpr DWORD kWow64Breakpoint = 0x4000001F;  // a 32-bit debuggee's first breakpoint
+DebugEvent Translate(const DEBUG_EVENT& raw) {
+  DebugEvent event;
+  event.pid = raw.dwProcessId;
+  event.tid = raw.dwThreadId;
+  switch (raw.dwDebugEventCode) {
+    case CREATE_PROCESS_DEBUG_EVENT:
+      event.kind = DebugEvent::Kind::kCreateProcess;
+      event.file = raw.u.CreateProcessInfo.hFile;
+      event.process = raw.u.CreateProcessInfo.hProcess;
+      break;
+    case LOAD_DLL_DEBUG_EVENT:
+      event.kind = DebugEvent::Kind::kLoadDll;
+      event.file = raw.u.LoadDll.hFile;
+      break;
+    case OUTPUT_DEBUG_STRING_EVENT:
+      event.kind = DebugEvent::Kind::kDebugString;
+      event.address = reinterpret_cast<std::uintptr_t>(raw.u.DebugString.lpDebugStringData);
+      event.unicode = raw.u.DebugString.fUnicode != 0;
+      break;
+    case EXCEPTION_DEBUG_EVENT:
+      event.kind = DebugEvent::Kind::kException;
+      event.code = raw.u.Exception.ExceptionRecord.ExceptionCode;
+      event.firstChance = raw.u.Exception.dwFirstChance != 0;
+      break;
+    case EXIT_PROCESS_DEBUG_EVENT:
+      event.kind = DebugEvent::Kind::kExitProcess;
+      event.code = raw.u.ExitProcess.dwExitCode;
+      break;
+    default:
+      break;
+  }
+  return event;
+}
 
-// Exceptions that are the debugger's own: the loader's breakpoint at start
-// (and its 32-bit twin), and the invalid-handle reports that some systems
-// raise only under a debugger. Everything else, a later breakpoint included,
-// goes back to the program, which then fares as it would without a debugger.
-class Exceptions {
+std::string ImageNameOf(HANDLE process) {
+  wchar_t path[MAX_PATH * 4];
+  DWORD size = sizeof path / sizeof path[0];
+  if (process == nullptr || (QueryFullProcessImageNameW(process, 0, path, &size) == 0)) return "?";
+  const std::wstring full(path, size);
+  const size_t slash = full.find_last_of(L"\\/");
+  return Utf8(slash == std::wstring::npos ? full : full.substr(slash + 1));
+}
+
+class WindowsDebugger final : public DebugSystem {
  public:
-  bool ContinueAsHandled(const EXCEPTION_DEBUG_INFO& info) {
-    if (!info.dwFirstChance) return false;
-    const DWORD code = info.ExceptionRecord.ExceptionCode;
-    if (code == EXCEPTION_BREAKPOINT && !loaderBreak_) return loaderBreak_ = true;
-    if (code == kWow64Breakpoint && !wow64LoaderBreak_) return wow64LoaderBreak_ = true;
-    return code == EXCEPTION_INVALID_HANDLE;
+  explicit WindowsDebugger(const Options& options) : options_(options), only_(Utf8(options.only)) {}
+
+  Wait WaitForEvent(DebugEvent& event) override {
+    DEBUG_EVENT raw = {};
+    if (wait_(&raw, kQuietMs) == 0) {
+      waitError_ = GetLastError();
+      return waitError_ == ERROR_SEM_TIMEOUT ? Wait::kQuiet : Wait::kFailed;
+    }
+    event = Translate(raw);
+    return Wait::kEvent;
+  }
+  void Continue(const DebugEvent& event, std::uint32_t status) override {
+    ContinueDebugEvent(event.pid, event.tid, status);
+  }
+  bool Read(SystemHandle process, std::uintptr_t address, void* into, std::size_t size) override {
+    SIZE_T read = 0;
+    // An address in the debuggee's memory, never dereferenced here.
+    const auto* from = reinterpret_cast<const void*>(address);  // NOLINT(performance-no-int-to-ptr)
+    return ReadProcessMemory(process, from, into, size, &read) != 0 && read == size;
+  }
+  void Close(SystemHandle handle) override { CloseHandle(handle); }
+  std::string ImageName(SystemHandle process) override { return ImageNameOf(process); }
+  std::string FromAnsi(const std::string& text) override { return trace::FromAnsi(text); }
+  void Detach(std::uint32_t pid) override { DebugActiveProcessStop(pid); }
+  bool StopRequested() override {
+    return outputFailed_ || WaitForSingleObject(StopEvent(), 0) == WAIT_OBJECT_0;
+  }
+  void Show(const Line& line) override {
+    if (!Shown(line.message, only_)) return;
+    Line shown = line;
+    shown.time = options_.time;
+    shown.seconds = Elapsed();
+    Say(FormatLine(shown));
+  }
+  void Say(const std::string& text) override {
+    if (!outputFailed_ && !Print(text)) outputFailed_ = true;
   }
 
+  bool OutputFailed() const { return outputFailed_; }
+  DWORD WaitError() const { return waitError_; }
+
  private:
-  bool loaderBreak_ = false;
-  bool wow64LoaderBreak_ = false;
+  const Options& options_;
+  const std::string only_;
+  const WaitForDebugEventExFn wait_ = WaitFunction();
+  bool outputFailed_ = false;
+  DWORD waitError_ = 0;
 };
 
-void CloseEventFile(const DEBUG_EVENT& event) {
-  if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT &&
-      event.u.CreateProcessInfo.hFile != nullptr)
-    CloseHandle(event.u.CreateProcessInfo.hFile);
-  if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT && event.u.LoadDll.hFile != nullptr)
-    CloseHandle(event.u.LoadDll.hFile);
+// The debuggee gets a process group of its own, so that Ctrl+C in the
+// viewer's console is the viewer's alone.
+bool Start(const std::wstring& command, PROCESS_INFORMATION& process) {
+  std::wstring line = command;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  return !command.empty() && (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
+                                             DEBUG_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr,
+                                             nullptr, &startup, &process) != 0);
+}
+
+int Report(Ending ending, const WindowsDebugger& debugger, HANDLE process) {
+  if (debugger.OutputFailed())
+    return Fail(3, "cannot write the output any more; stopped watching, the program runs on");
+  if (ending == Ending::kWaitFailed) {
+    return Fail(3, WithSystemError("cannot wait for debug events", debugger.WaitError()) +
+                       "; stopped watching, the program runs on");
+  }
+  if (ending == Ending::kStopped) {
+    Tell("stopped watching; the program runs on to its own end");
+    return static_cast<int>(kCtrlCExitCode);
+  }
+  WaitForSingleObject(process, INFINITE);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process, &exitCode);
+  Print("exit code: " + std::to_string(static_cast<long>(static_cast<LONG>(exitCode))));
+  return static_cast<int>(exitCode);
 }
 
 }  // namespace
 
 int RunUnderDebugger(const Options& options, const std::wstring& command) {
-  std::wstring line = command;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (command.empty() ||
-      !CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
-                      nullptr, nullptr, &startup, &process))
-    return Fail(3, "cannot start " + Utf8(command));
+  if (!Start(command, process))
+    return Fail(3, WithSystemError("cannot start " + Utf8(command), GetLastError()));
   CloseHandle(process.hThread);
-
-  const WaitForDebugEventExFn wait = WaitFunction();
-  Exceptions exceptions;
-  DWORD exitCode = 0;
-  for (bool running = true; running;) {
-    DEBUG_EVENT event = {};
-    if (!wait(&event, INFINITE)) break;
-    DWORD continueStatus = DBG_CONTINUE;
-    CloseEventFile(event);
-    if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
-      Show(options, ReadDebugString(process.hProcess, event.u.DebugString));
-    } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
-               !exceptions.ContinueAsHandled(event.u.Exception)) {
-      continueStatus = DBG_EXCEPTION_NOT_HANDLED;
-      if (!event.u.Exception.dwFirstChance) {
-        char text[64];
-        snprintf(text, sizeof text, "unhandled exception 0x%08lX",
-                 event.u.Exception.ExceptionRecord.ExceptionCode);
-        Print(text);
-      }
-    } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
-      exitCode = event.u.ExitProcess.dwExitCode;
-      running = false;
-    }
-    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
+  // Should the viewer itself end unexpectedly, its debuggees run on.
+  DebugSetProcessKillOnExit(FALSE);
+  StopOnConsoleControl();
+  WindowsDebugger debugger(options);
+  const Ending ending = WatchDebuggees(debugger);
+  const int code = Report(ending, debugger, process.hProcess);
   CloseHandle(process.hProcess);
-  Print("exit code: " + std::to_string(static_cast<long>(static_cast<LONG>(exitCode))));
-  return static_cast<int>(exitCode);
+  Finished();
+  return code;
 }
 
 }  // namespace trace

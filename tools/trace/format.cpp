@@ -10,19 +10,58 @@ std::string StripEnd(std::string text) {
   return text;
 }
 
+namespace {
+
+std::string Escape(const char* form, unsigned value) {
+  char escape[8];
+  (void)std::snprintf(escape, sizeof escape, form, value);
+  return escape;
+}
+
+// U+0080 to U+009F are 0xC2 0x80 to 0xC2 0x9F in UTF-8.
+bool IsC1At(const std::string& text, std::size_t i) {
+  return static_cast<unsigned char>(text[i]) == 0xC2 && i + 1 < text.size() &&
+         static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+         static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+}  // namespace
+
 std::string EscapeControls(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
     if (c == '\n') {
       out += "\\n";
     } else if (c == '\r') {
       out += "\\r";
     } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-      out += escape;
+      out += Escape("\\x%02X", byte);
+    } else if (IsC1At(text, i)) {
+      out += Escape("\\u%04X", static_cast<unsigned char>(text[++i]));
     } else {
       out += c;
     }
@@ -30,21 +69,51 @@ std::string EscapeControls(const std::string& text) {
   return out;
 }
 
+std::string Utf8(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t u = text[i];
+    if (IsHigh(u) && i + 1 < text.size() && IsLow(text[i + 1])) {
+      AppendUtf8(out, 0x10000 + ((char32_t{u} & 0x3FF) << 10) + (char32_t{text[++i]} & 0x3FF));
+    } else {
+      AppendUtf8(out, IsHigh(u) || IsLow(u) ? char32_t{0xFFFD} : char32_t{u});
+    }
+  }
+  return out;
+}
+
+namespace {
+
+std::string CutMark(Cut cut) {
+  switch (cut) {
+    case Cut::kWhole:
+      return "";
+    case Cut::kByViewer:
+      return " (cut at " + std::to_string(kMaxMessageUnits) + " characters)";
+    case Cut::kMaybeBySystem:
+      return " (" + std::to_string(kSystemCutUnits) +
+             " characters, where the system cuts longer UTF-16 messages)";
+    case Cut::kMaybeByChannel:
+      return " (" + std::to_string(kChannelTextBytes) +
+             " bytes, where the system-wide channel cuts longer messages)";
+    case Cut::kUnreadable:
+      return " (cut where the program's memory could not be read)";
+  }
+  return "";
+}
+
+}  // namespace
+
 std::string FormatLine(const Line& line) {
   std::string out;
   if (line.time) {
     char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f ", line.seconds);
+    (void)std::snprintf(seconds, sizeof seconds, "%.3f ", line.seconds);
     out += seconds;
   }
   if (line.origin) out += std::to_string(line.pid) + " " + EscapeControls(line.image) + ": ";
-  out += EscapeControls(line.message);
-  if (line.cut == Cut::kByViewer)
-    out += " (cut at " + std::to_string(kMaxMessageUnits) + " characters)";
-  if (line.cut == Cut::kMaybeBySystem)
-    out += " (" + std::to_string(kSystemCutUnits) +
-           " characters, where the system cuts longer UTF-16 messages)";
-  return out;
+  return out + EscapeControls(line.message) + CutMark(line.cut);
 }
 
 bool Shown(const std::string& message, const std::string& only) {

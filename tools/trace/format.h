@@ -2,6 +2,7 @@
 // Plain functions, the same on every system.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -12,24 +13,34 @@ constexpr std::size_t kMaxMessageUnits = 1 << 20;
 // The most characters of a UTF-16 message that the system hands a debugger
 // through the 8-bit path: longer ones arrive cut to exactly this length.
 constexpr std::size_t kSystemCutUnits = 32766;
+// The system-wide channel: a 4096-byte buffer holding the writer's process
+// id, then at most this many bytes of text and a terminator.
+constexpr std::size_t kChannelBytes = 4096;
+constexpr std::size_t kChannelTextBytes = kChannelBytes - sizeof(std::uint32_t) - 1;
 
 enum class Cut {
   kWhole,
-  kByViewer,      // longer than kMaxMessageUnits
-  kMaybeBySystem  // exactly kSystemCutUnits long
+  kByViewer,        // longer than kMaxMessageUnits
+  kMaybeBySystem,   // exactly kSystemCutUnits long
+  kMaybeByChannel,  // fills the system-wide channel's buffer
+  kUnreadable       // the writer's memory could not be read to the end
 };
 
 // Drops the terminator and the line end a message conventionally ends with.
 std::string StripEnd(std::string text);
 
-// Shows line ends and the other control characters but tab as escapes (\n,
-// \r, \xNN), so that a message can never make a line of its own.
+// Shows line ends and the other control characters but tab, C1 controls
+// included, as escapes (\n, \r, \xNN, \u00NN), so that a message can never
+// make a line of its own or steer the terminal.
 std::string EscapeControls(const std::string& text);
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf8(const std::u16string& text);
 
 struct Line {
   bool time = false;
   double seconds = 0;   // since the viewer started
-  bool origin = false;  // listen mode: the writing process
+  bool origin = false;  // the writing process is named: listen mode, a debuggee's child
   std::uint32_t pid = 0;
   std::string image;
   std::string message;  // UTF-8, as the program wrote it

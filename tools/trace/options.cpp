@@ -32,10 +32,11 @@ void ParseListen(const std::vector<std::wstring>& arguments, std::size_t i, Opti
   options.listen = true;
   if (i + 1 == arguments.size()) return;
   options.seconds = ParseSeconds(arguments[i + 1]);
-  if (options.seconds == 0)
+  if (options.seconds == 0) {
     options.error = "--listen takes a number of seconds from 1 to 86400, or none";
-  else if (i + 2 != arguments.size())
+  } else if (i + 2 != arguments.size()) {
     options.error = "nothing may follow --listen SECONDS";
+  }
 }
 
 }  // namespace
@@ -94,10 +95,11 @@ std::size_t SkipArgument(const std::wstring& line, std::size_t p) {
       continue;
     }
     if (line[p] == L'"' && backslashes % 2 == 0) {
-      if (quoted && p + 1 < line.size() && line[p + 1] == L'"')
+      if (quoted && p + 1 < line.size() && line[p + 1] == L'"') {
         ++p;
-      else
+      } else {
         quoted = !quoted;
+      }
     }
     backslashes = 0;
   }

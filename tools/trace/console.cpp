@@ -1,0 +1,105 @@
+#include "tools/trace/console.h"
+
+namespace trace {
+
+namespace {
+
+const ULONGLONG kStart = GetTickCount64();  // NOLINT(cert-err58-cpp): it throws nothing
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+  return wide;
+}
+
+// A console shows UTF-16 as it is and 8-bit text in its own code page, so
+// it is written UTF-16. Files and pipes get UTF-8 with Windows' line ends.
+bool Write(DWORD standardHandle, const std::string& text) {
+  const HANDLE handle = GetStdHandle(standardHandle);
+  DWORD mode = 0;
+  DWORD written = 0;
+  if (GetConsoleMode(handle, &mode) != 0) {
+    const std::wstring wide = Wide(text);
+    return (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written,
+                          nullptr) != 0) &&
+           written == wide.size();
+  }
+  std::string bytes;
+  for (const char c : text) bytes += c == '\n' ? "\r\n" : std::string(1, c);
+  return (WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) !=
+          0) &&
+         written == bytes.size();
+}
+
+HANDLE finished = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  RequestStop();
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) WaitForSingleObject(finished, 4000);
+  return TRUE;
+}
+
+}  // namespace
+
+bool Print(const std::string& line) { return Write(STD_OUTPUT_HANDLE, line + "\n"); }
+
+void Tell(const std::string& text) { Write(STD_ERROR_HANDLE, "LumenkeepTrace: " + text + "\n"); }
+
+int Fail(int code, const std::string& text) {
+  Tell(text);
+  return code;
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string FromAnsi(const std::string& text) {
+  if (text.empty()) return {};
+  const int size =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return Utf8(wide);
+}
+
+std::string WithSystemError(const std::string& text, DWORD error) {
+  wchar_t* message = nullptr;
+  const DWORD size = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  std::wstring said = size != 0 ? std::wstring(message, size) : L"";
+  if (message != nullptr) LocalFree(message);
+  while (!said.empty() && (said.back() == L'\n' || said.back() == L'\r' || said.back() == L' '))
+    said.pop_back();
+  const std::string number = "error " + std::to_string(error);
+  return text + ": " + (said.empty() ? number : Utf8(said) + " (" + number + ")");
+}
+
+double Elapsed() { return static_cast<double>(GetTickCount64() - kStart) / 1000.0; }
+
+HANDLE StopEvent() {
+  static const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return stop;
+}
+
+void RequestStop() { SetEvent(StopEvent()); }
+
+void StopOnConsoleControl() {
+  StopEvent();
+  finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+void Finished() { SetEvent(finished); }
+
+}  // namespace trace

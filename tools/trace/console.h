@@ -1,0 +1,39 @@
+// What the viewer's two modes share of Windows: writing lines to standard
+// output and standard error, text conversion, the clock, and the stop that
+// Ctrl+C, Ctrl+Break or the console's closing asks for.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace trace {
+
+// Writes one line to standard output: UTF-16 to a console, UTF-8 when
+// redirected. False when it could not be written (a pipe whose reader ended).
+bool Print(const std::string& line);
+// Writes "LumenkeepTrace: TEXT" to standard error.
+void Tell(const std::string& text);
+// Tells TEXT and returns `code`.
+int Fail(int code, const std::string& text);
+
+std::string Utf8(const std::wstring& text);
+std::string FromAnsi(const std::string& text);
+// "TEXT: the system's message (error N)"
+std::string WithSystemError(const std::string& text, DWORD error);
+
+// Seconds since the viewer started.
+double Elapsed();
+
+// A manual-reset event, set once a stop is asked for. It lives as long as
+// the process, so that a console handler running on its own thread never
+// finds it closed.
+HANDLE StopEvent();
+void RequestStop();
+// Sets StopEvent on Ctrl+C, Ctrl+Break and the console's closing; at the
+// closing, waits (a few seconds at most) until Finished() is called, so that
+// the mode can end in order.
+void StopOnConsoleControl();
+void Finished();
+
+}  // namespace trace
