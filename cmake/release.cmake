@@ -29,7 +29,9 @@ endfunction()
 # README.md at every build, and the target `package`, which makes
 # Lumenkeep-<version>-<system>.zip (the executables of TARGETS, README.txt and
 # SHA256SUMS, at the zip's top level) and its .sha256 beside it, the same
-# bytes for every build of one commit (cmake/make-zip.py says how).
+# bytes for every build of one commit (cmake/make-zip.py says how); for the
+# 32-bit build also the MSI, and the signatures and the package managers'
+# manifests when the environment asks for them (cmake/make-release.sh).
 function(lumenkeep_package)
   # The Windows Installer package installs this same file: keep its path.
   set(readme ${CMAKE_BINARY_DIR}/README.txt)
@@ -40,16 +42,20 @@ function(lumenkeep_package)
     COMMENT "README.txt from the user part of README.md")
   add_custom_target(readme-txt ALL DEPENDS ${readme})
 
-  set(zip ${CMAKE_BINARY_DIR}/Lumenkeep-${PROJECT_VERSION}-${LUMENKEEP_PACKAGE_SYSTEM}.zip)
-  set(files ${readme})
+  set(executables)
   foreach(target IN LISTS ARGN)
-    list(APPEND files $<TARGET_FILE:${target}>)
+    list(APPEND executables $<TARGET_FILE:${target}>)
   endforeach()
-  # Always run: the commit's time is read when the zip is made.
+  # A build folder configured while CPack made the zip keeps CPack's files,
+  # and CMake then reserves the name `package`.
+  file(REMOVE ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/CPackSourceConfig.cmake)
+  # Always run: the commit's time is read, and the signing and manifest
+  # settings, when the release is made.
   add_custom_target(package
-    COMMAND python3 ${CMAKE_SOURCE_DIR}/cmake/make-zip.py ${CMAKE_SOURCE_DIR} ${zip} ${files}
-    DEPENDS ${readme} ${CMAKE_SOURCE_DIR}/cmake/make-zip.py
-    COMMENT "Lumenkeep-${PROJECT_VERSION}-${LUMENKEEP_PACKAGE_SYSTEM}.zip and its .sha256"
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-release.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+      ${PROJECT_VERSION} ${LUMENKEEP_PACKAGE_SYSTEM} ${executables}
+    DEPENDS ${readme}
+    COMMENT "Lumenkeep-${PROJECT_VERSION}-${LUMENKEEP_PACKAGE_SYSTEM}: zip, MSI, signatures, manifests"
     VERBATIM)
   add_dependencies(package readme-txt ${ARGN})
 endfunction()
