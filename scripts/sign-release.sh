@@ -30,6 +30,7 @@ options=(-h sha256 -n Lumenkeep)
 [ -n "${LUMENKEEP_SIGN_TIMESTAMP_URL:-}" ] && options+=(-ts "$LUMENKEEP_SIGN_TIMESTAMP_URL")
 
 for file in "$@"; do
+  rm -f "$file.signed"  # osslsigncode overwrites no file
   # The password is read from a pipe, never put on a command line that any
   # user of the machine can read.
   if [ -n "${LUMENKEEP_SIGN_PASSWORD:-}" ]; then
