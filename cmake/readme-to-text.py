@@ -5,8 +5,9 @@
 
 The user part ends at the line holding END_MARK; what follows is for the
 people who build Lumenkeep and is not shipped. Headings get an underline,
-tables are aligned in columns, backticks and bold marks go, and a link keeps
-its text, with its address when that is a web address. A link to a file
+tables are aligned in columns, bold marks go, code loses its backticks
+(and gets quotes when it has spaces), and a link keeps its text, with its
+address when that is a web address. A link to a file
 (docs/..., scripts/...) would point outside the zip: it stops the build.
 Lines end in CR LF, as Notepad and every Windows tool expect.
 """
@@ -27,7 +28,12 @@ def link(match):
 
 def inline(text):
     text = LINK.sub(link, text)
-    return text.replace("`", "").replace("**", "")
+    # Code of more than one word in quotes, so that it stands apart from the
+    # sentence around it; a single word, or code with quotes of its own, as
+    # it is.
+    text = re.sub(r"`([^`]*)`", lambda m: f'"{m.group(1)}"'
+                  if " " in m.group(1) and '"' not in m.group(1) else m.group(1), text)
+    return text.replace("**", "")
 
 
 def table(rows):
@@ -40,8 +46,11 @@ def table(rows):
 
 
 def convert(markdown):
-    out, rows = [], []
+    out, rows, code = [], [], False
     for line in markdown.splitlines():
+        # An indented line after a blank line starts an example; one after
+        # text continues a list item.
+        code = line.startswith("    ") and (code or not out or not out[-1])
         if line.startswith(END_MARK):
             break
         if line.startswith("|"):
@@ -51,7 +60,7 @@ def convert(markdown):
             out += table(rows)
             rows = []
         heading = re.match(r"(#+) (.*)", line)
-        if line.startswith("    ") or not line.strip():
+        if code or not line.strip():
             out.append(line.rstrip())  # an example: kept as written
         elif heading:
             title = inline(heading.group(2))
