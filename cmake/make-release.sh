@@ -7,9 +7,10 @@
 #      .sha256 (make-zip.py);
 #   3. for the 32-bit build, the MSI of the same files (make-msi.py), signed
 #      last, and its .sha256;
-#   4. when LUMENKEEP_RELEASE_URL names where the files will be published,
-#      the winget and Scoop manifests for the zip, in BUILD_DIR/manifests
-#      (LUMENKEEP_HOMEPAGE, when set, is the project's page in them).
+#   4. for the 32-bit build, when LUMENKEEP_RELEASE_URL names where the files
+#      will be published, the winget and Scoop manifests for the zip, in
+#      BUILD_DIR/manifests (LUMENKEEP_HOMEPAGE, when set, is the project's
+#      page in them).
 # All files are dated with the commit, as make-zip.py finds it.
 #   make-release.sh SOURCE_DIR BUILD_DIR VERSION SYSTEM EXECUTABLE...
 set -euo pipefail
@@ -34,7 +35,9 @@ if [ "$system" = win32 ]; then
 fi
 
 rm -rf "$build/manifests"
-if [ -n "${LUMENKEEP_RELEASE_URL:-}" ]; then
+if [ "$system" != win32 ]; then
+  exit 0
+elif [ -n "${LUMENKEEP_RELEASE_URL:-}" ]; then
   python3 "$src/cmake/render-manifests.py" "$src" "$build/manifests" "$version" \
     "$build/$name.zip" "$LUMENKEEP_RELEASE_URL" ${LUMENKEEP_HOMEPAGE:+"$LUMENKEEP_HOMEPAGE"}
 else
