@@ -55,7 +55,7 @@ function(lumenkeep_package)
     COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-release.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
       ${PROJECT_VERSION} ${LUMENKEEP_PACKAGE_SYSTEM} ${executables}
     DEPENDS ${readme}
-    COMMENT "Lumenkeep-${PROJECT_VERSION}-${LUMENKEEP_PACKAGE_SYSTEM}: zip, MSI, signatures, manifests"
+    COMMENT "Release files of Lumenkeep-${PROJECT_VERSION}-${LUMENKEEP_PACKAGE_SYSTEM}"
     VERBATIM)
   add_dependencies(package readme-txt ${ARGN})
 endfunction()
