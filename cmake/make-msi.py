@@ -12,8 +12,8 @@ under their own names. Two builds of one commit give the same bytes:
   msibuild);
 - the summary's creation and save times, which wixl takes from the clock,
   and the files' times in the embedded cabinet, which it takes from the
-  files, are the commit's, the zip's date (make-zip.py). wixl runs under
-  faketime for the clock.
+  files, are the commit's time, found as make-zip.py finds the zip's. wixl
+  runs under faketime for the clock.
 """
 import hashlib
 import importlib
