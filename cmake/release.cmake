@@ -25,19 +25,37 @@ function(lumenkeep_version_resource file name description)
   configure_file(${CMAKE_SOURCE_DIR}/res/version.rc.in ${CMAKE_BINARY_DIR}/${file} @ONLY)
 endfunction()
 
-# lumenkeep_package(TARGETS...): `--target package` makes
-# Lumenkeep-<version>-win32.zip with the executables, the README and their
-# SHA-256 sums.
+# lumenkeep_package(TARGETS...): README.txt, made from the user part of
+# README.md at every build, and the target `package`, which makes
+# Lumenkeep-<version>-<system>.zip (the executables of TARGETS, README.txt and
+# SHA256SUMS, at the zip's top level) and its .sha256 beside it, the same
+# bytes for every build of one commit (cmake/make-zip.py says how); for the
+# 32-bit build also the MSI, and the signatures and the package managers'
+# manifests when the environment asks for them (cmake/make-release.sh).
 function(lumenkeep_package)
-  install(TARGETS ${ARGN} RUNTIME DESTINATION .)
-  install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
-  set(sums "")
+  # The Windows Installer package installs this same file: keep its path.
+  set(readme ${CMAKE_BINARY_DIR}/README.txt)
+  add_custom_command(OUTPUT ${readme}
+    COMMAND python3 ${CMAKE_SOURCE_DIR}/cmake/readme-to-text.py
+      ${CMAKE_SOURCE_DIR}/README.md ${readme}
+    DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/cmake/readme-to-text.py
+    COMMENT "README.txt from the user part of README.md")
+  add_custom_target(readme-txt ALL DEPENDS ${readme})
+
+  set(executables)
   foreach(target IN LISTS ARGN)
-    string(APPEND sums "file(SHA256 \"\${dir}/${target}.exe\" sum)\n")
-    string(APPEND sums "string(APPEND sums \"\${sum}  ${target}.exe\\n\")\n")
+    list(APPEND executables $<TARGET_FILE:${target}>)
   endforeach()
-  install(CODE "set(dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")\nset(sums \"\")\n${sums}file(WRITE \"\${dir}/SHA256SUMS\" \"\${sums}\")")
-  set(CPACK_GENERATOR ZIP PARENT_SCOPE)
-  set(CPACK_PACKAGE_NAME Lumenkeep PARENT_SCOPE)
-  set(CPACK_PACKAGE_FILE_NAME Lumenkeep-${PROJECT_VERSION}-${LUMENKEEP_PACKAGE_SYSTEM} PARENT_SCOPE)
+  # A build folder configured while CPack made the zip keeps CPack's files,
+  # and CMake then reserves the name `package`.
+  file(REMOVE ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/CPackSourceConfig.cmake)
+  # Always run: the commit's time is read, and the signing and manifest
+  # settings, when the release is made.
+  add_custom_target(package
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-release.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+      ${PROJECT_VERSION} ${LUMENKEEP_PACKAGE_SYSTEM} ${executables}
+    DEPENDS ${readme}
+    COMMENT "Release files of Lumenkeep-${PROJECT_VERSION}-${LUMENKEEP_PACKAGE_SYSTEM}"
+    VERBATIM)
+  add_dependencies(package readme-txt ${ARGN})
 endfunction()

@@ -2,8 +2,11 @@
 # Installs what building and testing Lumenkeep needs on Debian 12, skipping
 # what is already there: the mingw-w64 cross compilers, CMake, GoogleTest,
 # clang with libFuzzer, clang-tidy, clang-format, cppcheck, python3-pefile (to
-# read the executables' headers and resources) and the 64-bit Wine. The
-# 32-bit Wine is added where this machine can execute 32-bit code.
+# read the executables' headers and resources), wixl and msitools (make and
+# read the MSI), faketime (dates the MSI with the commit), osslsigncode and
+# openssl (signing), python3-yaml (reads the rendered winget manifests) and
+# the 64-bit Wine. The 32-bit Wine is added where this machine can execute
+# 32-bit code.
 #
 # The package mirror is sometimes briefly out of step with itself: a package
 # list fails to download, or the i386 twins of the security suite's amd64
@@ -16,7 +19,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 required=(cmake make g++ libgtest-dev libgmock-dev
           clang libclang-rt-14-dev clang-tidy clang-format cppcheck
-          g++-mingw-w64-i686 g++-mingw-w64-x86-64 python3-pefile)
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 python3-pefile
+          wixl msitools faketime osslsigncode openssl python3-yaml)
 wine64=(wine wine64 libwine)
 wine32=(wine32:i386 libwine:i386)
 attempts=${LUMENKEEP_APT_ATTEMPTS:-3}

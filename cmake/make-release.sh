@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The release, in the order each step needs the one before:
+#   1. the executables, copied to BUILD_DIR/release-files and signed there
+#      when a certificate is given (scripts/sign-release.sh), so the build's
+#      own executables stay the unsigned reproducible ones;
+#   2. the zip of those executables, README.txt and SHA256SUMS, and the zip's
+#      .sha256 (make-zip.py);
+#   3. for the 32-bit build, the MSI of the same files (make-msi.py), signed
+#      last, and its .sha256;
+#   4. for the 32-bit build, when LUMENKEEP_RELEASE_URL names where the files
+#      will be published, the winget and Scoop manifests for the zip, in
+#      BUILD_DIR/manifests (LUMENKEEP_HOMEPAGE, when set, is the project's
+#      page in them).
+# All files are dated with the commit, as make-zip.py finds it.
+#   make-release.sh SOURCE_DIR BUILD_DIR VERSION SYSTEM EXECUTABLE...
+set -euo pipefail
+src=$1 build=$2 version=$3 system=$4
+shift 4
+name=Lumenkeep-$version-$system
+files=$build/release-files
+
+rm -rf "$files"
+mkdir -p "$files"
+cp "$@" "$files/"
+executables=()
+for exe in "$@"; do executables+=("$files/$(basename "$exe")"); done
+"$src/scripts/sign-release.sh" "${executables[@]}"
+python3 "$src/cmake/make-zip.py" "$src" "$build/$name.zip" "${executables[@]}" "$build/README.txt"
+
+if [ "$system" = win32 ]; then
+  python3 "$src/cmake/make-msi.py" "$src" "$version" "$build/$name.msi" \
+    "${executables[@]}" "$build/README.txt"
+  "$src/scripts/sign-release.sh" "$build/$name.msi"
+  (cd "$build" && sha256sum "$name.msi" >"$name.msi.sha256")
+fi
+
+rm -rf "$build/manifests"
+if [ "$system" != win32 ]; then
+  exit 0
+elif [ -n "${LUMENKEEP_RELEASE_URL:-}" ]; then
+  python3 "$src/cmake/render-manifests.py" "$src" "$build/manifests" "$version" \
+    "$build/$name.zip" "$LUMENKEEP_RELEASE_URL" ${LUMENKEEP_HOMEPAGE:+"$LUMENKEEP_HOMEPAGE"}
+else
+  echo "no manifests: LUMENKEEP_RELEASE_URL (where the release files will be published) is not set"
+fi
