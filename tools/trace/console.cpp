@@ -6,12 +6,12 @@ namespace {
 
 const ULONGLONG kStart = GetTickCount64();  // NOLINT(cert-err58-cpp): it throws nothing
 
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
+std::wstring Wide(const std::string& text, UINT codePage) {
+  if (text.empty()) return {};
   const int size =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+      MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return wide;
 }
 
@@ -22,7 +22,7 @@ bool Write(DWORD standardHandle, const std::string& text) {
   DWORD mode = 0;
   DWORD written = 0;
   if (GetConsoleMode(handle, &mode) != 0) {
-    const std::wstring wide = Wide(text);
+    const std::wstring wide = Wide(text, CP_UTF8);
     return (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written,
                           nullptr) != 0) &&
            written == wide.size();
@@ -63,14 +63,7 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
-std::string FromAnsi(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return Utf8(wide);
-}
+std::string FromAnsi(const std::string& text) { return Utf8(Wide(text, CP_ACP)); }
 
 std::string WithSystemError(const std::string& text, DWORD error) {
   wchar_t* message = nullptr;
