@@ -11,8 +11,9 @@ const char kUsage[] =
     "                   or until Ctrl+C without SECONDS, as \"PID IMAGE: message\"\n"
     "  --time           put the seconds since the start before each line\n"
     "  --only TEXT      show only the messages that contain TEXT\n"
-    "Bad use returns 2; a program that cannot be started, or a system-wide channel\n"
-    "that another listener holds, returns 3.\n";
+    "Bad use returns 2; a program that cannot be started, a system-wide channel\n"
+    "that another listener holds, or output that went away returns 3. Ctrl+C lets\n"
+    "the program run on and returns 0xC000013A; it ends --listen with the count.\n";
 
 unsigned long ParseSeconds(const std::wstring& text) {
   if (text.empty() || text.size() > 5) return 0;
