@@ -3,10 +3,11 @@
 #   1. the executables, copied to BUILD_DIR/release-files and signed there
 #      when a certificate is given (scripts/sign-release.sh), so the build's
 #      own executables stay the unsigned reproducible ones;
-#   2. the zip of those executables, README.txt and SHA256SUMS, and the zip's
-#      .sha256 (make-zip.py);
+#   2. the zip of those executables, README.txt and SHA256SUMS (make-zip.py);
 #   3. for the 32-bit build, the MSI of the same files (make-msi.py), signed
-#      last, and its .sha256;
+#      last;
+#   then beside the zip and the MSI their .sha256, in the form `sha256sum -c`
+#   reads ("HASH  NAME");
 #   4. for the 32-bit build, when LUMENKEEP_RELEASE_URL names where the files
 #      will be published, the winget and Scoop manifests for the zip, in
 #      BUILD_DIR/manifests (LUMENKEEP_HOMEPAGE, when set, is the project's
@@ -31,8 +32,10 @@ if [ "$system" = win32 ]; then
   python3 "$src/cmake/make-msi.py" "$src" "$version" "$build/$name.msi" \
     "${executables[@]}" "$build/README.txt"
   "$src/scripts/sign-release.sh" "$build/$name.msi"
-  (cd "$build" && sha256sum "$name.msi" >"$name.msi.sha256")
 fi
+for published in "$name.zip" "$name.msi"; do
+  if [ -f "$build/$published" ]; then (cd "$build" && sha256sum "$published" >"$published.sha256"); fi
+done
 
 rm -rf "$build/manifests"
 if [ "$system" != win32 ]; then

@@ -4,8 +4,7 @@
   make-zip.py SOURCE_DIR ZIP FILE...
 
 The FILEs go into the zip's top level under their own names, with SHA256SUMS
-(the sums of the .exe files among them), and ZIP.sha256 is written beside the
-zip in the form `sha256sum -c` reads ("HASH  NAME").
+(the sums of the .exe files among them).
 
 Nothing of the build may show in the bytes: the entries are in sorted order,
 with fixed attributes, deflated at level 9, and dated with the time of the
@@ -59,11 +58,6 @@ def main():
     with zipfile.ZipFile(zip_path, "w") as archive:
         for name in sorted(contents):
             archive.writestr(entry(name, when), contents[name], compresslevel=9)
-
-    with open(zip_path, "rb") as f:
-        digest = hashlib.sha256(f.read()).hexdigest()
-    with open(zip_path + ".sha256", "w", newline="\n") as f:
-        f.write(f"{digest}  {os.path.basename(zip_path)}\n")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 #include "tools/trace/console.h"
 
+#include "tools/trace/format.h"
+
 namespace trace {
 
 namespace {
@@ -53,17 +55,20 @@ int Fail(int code, const std::string& text) {
   return code;
 }
 
+// wchar_t is a UTF-16 unit on Windows.
 std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
+  return Utf8(std::u16string(text.begin(), text.end()));
 }
 
 std::string FromAnsi(const std::string& text) { return Utf8(Wide(text, CP_ACP)); }
+
+std::string ImageName(HANDLE process) {
+  wchar_t path[MAX_PATH * 4];
+  DWORD size = sizeof path / sizeof path[0];
+  if (process == nullptr || QueryFullProcessImageNameW(process, 0, path, &size) == 0) return "?";
+  const std::wstring full(path, size);
+  return Utf8(full.substr(full.find_last_of(L"\\/") + 1));
+}
 
 std::string WithSystemError(const std::string& text, DWORD error) {
   wchar_t* message = nullptr;

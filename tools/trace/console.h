@@ -19,6 +19,8 @@ int Fail(int code, const std::string& text);
 
 std::string Utf8(const std::wstring& text);
 std::string FromAnsi(const std::string& text);
+// The file name of the process's image, "?" when it cannot be asked.
+std::string ImageName(HANDLE process);
 // "TEXT: the system's message (error N)"
 std::string WithSystemError(const std::string& text, DWORD error);
 

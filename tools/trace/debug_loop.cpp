@@ -43,10 +43,11 @@ std::basic_string<Unit> ReadUnits(DebugSystem& system, SystemHandle process, std
   }
 }
 
-// A debuggee's state: its image name for the lines, and whether the loader's
-// breakpoints at its start (a 32-bit process on 64-bit Windows has two) have
-// come yet.
+// A debuggee's state: its process (the system's handle, to read its memory),
+// its image name for the lines, and whether the loader's breakpoints at its
+// start (a 32-bit process on 64-bit Windows has two) have come yet.
 struct Debuggee {
+  SystemHandle process = nullptr;
   std::string image;  // cppcheck-suppress unusedStructMember ; read through the map
   bool loaderBreak = false;
   bool wow64LoaderBreak = false;
@@ -80,7 +81,7 @@ class Watch {
     switch (event.kind) {
       case DebugEvent::Kind::kCreateProcess:
         if (debuggees_.empty()) first_ = event.pid;
-        processes_[event.pid] = event.process;
+        debuggees_[event.pid].process = event.process;
         debuggees_[event.pid].image = system_.ImageName(event.process);
         return kContinueHandled;
       case DebugEvent::Kind::kDebugString:
@@ -90,7 +91,6 @@ class Watch {
         return TakeException(event);
       case DebugEvent::Kind::kExitProcess:
         debuggees_.erase(event.pid);
-        processes_.erase(event.pid);
         return kContinueHandled;
       default:
         return kContinueHandled;
@@ -107,16 +107,20 @@ class Watch {
   }
 
  private:
-  std::string Origin(std::uint32_t pid) {
-    if (pid == first_) return "";
-    return std::to_string(pid) + " " + EscapeControls(debuggees_[pid].image) + ": ";
+  // A line of the process: those of any but the first name it.
+  Line LineOf(std::uint32_t pid) {
+    Line line;
+    line.origin = pid != first_;
+    line.pid = pid;
+    line.image = debuggees_[pid].image;
+    return line;
   }
 
   void ShowMessage(const DebugEvent& event) {
-    Line line = ReadDebugString(system_, processes_[event.pid], event);
-    line.origin = event.pid != first_;
-    line.pid = event.pid;
-    line.image = debuggees_[event.pid].image;
+    Line line = LineOf(event.pid);
+    const Line read = ReadDebugString(system_, debuggees_[event.pid].process, event);
+    line.message = read.message;
+    line.cut = read.cut;
     system_.Show(line);
   }
 
@@ -126,7 +130,9 @@ class Watch {
       char text[64];
       (void)std::snprintf(text, sizeof text, "unhandled exception 0x%08lX",
                           static_cast<unsigned long>(event.code));
-      system_.Say(Origin(event.pid) + text);
+      Line line = LineOf(event.pid);
+      line.message = text;
+      system_.Say(FormatLine(line));
     }
     return kContinueNotHandled;
   }
@@ -134,7 +140,6 @@ class Watch {
   DebugSystem& system_;
   std::uint32_t first_ = 0;
   std::map<std::uint32_t, Debuggee> debuggees_;
-  std::map<std::uint32_t, SystemHandle> processes_;
 };
 
 }  // namespace

@@ -58,15 +58,6 @@ DebugEvent Translate(const DEBUG_EVENT& raw) {
   return event;
 }
 
-std::string ImageNameOf(HANDLE process) {
-  wchar_t path[MAX_PATH * 4];
-  DWORD size = sizeof path / sizeof path[0];
-  if (process == nullptr || (QueryFullProcessImageNameW(process, 0, path, &size) == 0)) return "?";
-  const std::wstring full(path, size);
-  const size_t slash = full.find_last_of(L"\\/");
-  return Utf8(slash == std::wstring::npos ? full : full.substr(slash + 1));
-}
-
 class WindowsDebugger final : public DebugSystem {
  public:
   explicit WindowsDebugger(const Options& options) : options_(options), only_(Utf8(options.only)) {}
@@ -90,7 +81,7 @@ class WindowsDebugger final : public DebugSystem {
     return ReadProcessMemory(process, from, into, size, &read) != 0 && read == size;
   }
   void Close(SystemHandle handle) override { CloseHandle(handle); }
-  std::string ImageName(SystemHandle process) override { return ImageNameOf(process); }
+  std::string ImageName(SystemHandle process) override { return trace::ImageName(process); }
   std::string FromAnsi(const std::string& text) override { return trace::FromAnsi(text); }
   void Detach(std::uint32_t pid) override { DebugActiveProcessStop(pid); }
   bool StopRequested() override {

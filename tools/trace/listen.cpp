@@ -118,20 +118,12 @@ class ImageNames {
     }
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
     if (process == nullptr) return "?";
-    std::string name = Ask(process);
+    std::string name = ImageName(process);
     known_[pid] = {process, name};
     return name;
   }
 
  private:
-  static std::string Ask(HANDLE process) {
-    wchar_t path[MAX_PATH * 4];
-    DWORD size = sizeof path / sizeof path[0];
-    if (QueryFullProcessImageNameW(process, 0, path, &size) == 0) return "?";
-    const std::wstring full(path, size);
-    const size_t slash = full.find_last_of(L"\\/");
-    return Utf8(slash == std::wstring::npos ? full : full.substr(slash + 1));
-  }
   struct Known {
     HANDLE process;
     std::string name;  // cppcheck-suppress unusedStructMember ; read through the map
