@@ -29,16 +29,16 @@ endfunction()
 # README.md at every build, and the target `package`, which makes
 # Lumenkeep-<version>-<system>.zip (the executables of TARGETS, README.txt and
 # SHA256SUMS, at the zip's top level) and its .sha256 beside it, the same
-# bytes for every build of one commit (cmake/make-zip.py says how); for the
+# bytes for every build of one commit (packaging/make-zip.py says how); for the
 # 32-bit build also the MSI, and the signatures and the package managers'
-# manifests when the environment asks for them (cmake/make-release.sh).
+# manifests when the environment asks for them (packaging/make-release.sh).
 function(lumenkeep_package)
   # The Windows Installer package installs this same file: keep its path.
   set(readme ${CMAKE_BINARY_DIR}/README.txt)
   add_custom_command(OUTPUT ${readme}
-    COMMAND python3 ${CMAKE_SOURCE_DIR}/cmake/readme-to-text.py
+    COMMAND python3 ${CMAKE_SOURCE_DIR}/packaging/readme-to-text.py
       ${CMAKE_SOURCE_DIR}/README.md ${readme}
-    DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/cmake/readme-to-text.py
+    DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/packaging/readme-to-text.py
     COMMENT "README.txt from the user part of README.md")
   add_custom_target(readme-txt ALL DEPENDS ${readme})
 
@@ -52,7 +52,7 @@ function(lumenkeep_package)
   # Always run: the commit's time is read, and the signing and manifest
   # settings, when the release is made.
   add_custom_target(package
-    COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-release.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+    COMMAND ${CMAKE_SOURCE_DIR}/packaging/make-release.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
       ${PROJECT_VERSION} ${LUMENKEEP_PACKAGE_SYSTEM} ${executables}
     DEPENDS ${readme}
     COMMENT "Release files of Lumenkeep-${PROJECT_VERSION}-${LUMENKEEP_PACKAGE_SYSTEM}"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The release, in the order each step needs the one before:
 #   1. the executables, copied to BUILD_DIR/release-files and signed there
-#      when a certificate is given (scripts/sign-release.sh), so the build's
+#      when a certificate is given (sign-release.sh), so the build's
 #      own executables stay the unsigned reproducible ones;
 #   2. the zip of those executables, README.txt and SHA256SUMS (make-zip.py);
 #   3. for the 32-bit build, the MSI of the same files (make-msi.py), signed
@@ -25,13 +25,13 @@ mkdir -p "$files"
 cp "$@" "$files/"
 executables=()
 for exe in "$@"; do executables+=("$files/$(basename "$exe")"); done
-"$src/scripts/sign-release.sh" "${executables[@]}"
-python3 "$src/cmake/make-zip.py" "$src" "$build/$name.zip" "${executables[@]}" "$build/README.txt"
+"$src/packaging/sign-release.sh" "${executables[@]}"
+python3 "$src/packaging/make-zip.py" "$src" "$build/$name.zip" "${executables[@]}" "$build/README.txt"
 
 if [ "$system" = win32 ]; then
-  python3 "$src/cmake/make-msi.py" "$src" "$version" "$build/$name.msi" \
+  python3 "$src/packaging/make-msi.py" "$src" "$version" "$build/$name.msi" \
     "${executables[@]}" "$build/README.txt"
-  "$src/scripts/sign-release.sh" "$build/$name.msi"
+  "$src/packaging/sign-release.sh" "$build/$name.msi"
 fi
 for published in "$name.zip" "$name.msi"; do
   if [ -f "$build/$published" ]; then (cd "$build" && sha256sum "$published" >"$published.sha256"); fi
@@ -41,7 +41,7 @@ rm -rf "$build/manifests"
 if [ "$system" != win32 ]; then
   exit 0
 elif [ -n "${LUMENKEEP_RELEASE_URL:-}" ]; then
-  python3 "$src/cmake/render-manifests.py" "$src" "$build/manifests" "$version" \
+  python3 "$src/packaging/render-manifests.py" "$src" "$build/manifests" "$version" \
     "$build/$name.zip" "$LUMENKEEP_RELEASE_URL" ${LUMENKEEP_HOMEPAGE:+"$LUMENKEEP_HOMEPAGE"}
 else
   echo "no manifests: LUMENKEEP_RELEASE_URL (where the release files will be published) is not set"
