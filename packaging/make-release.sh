@@ -8,23 +8,31 @@
 #      last;
 #   then beside the zip and the MSI their .sha256, in the form `sha256sum -c`
 #   reads ("HASH  NAME");
-#   4. for the 32-bit build, when LUMENKEEP_RELEASE_URL names where the files
+#   4. the test bundle, NAME-tests.zip: the executables of step 1, the
+#      TEST_FILEs (the end-to-end suite, the driver stand-in, the viewer's
+#      debuggee) and test-bundle.txt as README.txt, for running the suite on
+#      Windows itself. It is for developers and CI: no checksum file, MSI or
+#      manifest names it;
+#   5. for the 32-bit build, when LUMENKEEP_RELEASE_URL names where the files
 #      will be published, the winget and Scoop manifests for the zip, in
 #      BUILD_DIR/manifests (LUMENKEEP_HOMEPAGE, when set, is the project's
 #      page in them).
 # All files are dated with the commit, as make-zip.py finds it.
-#   make-release.sh SOURCE_DIR BUILD_DIR VERSION SYSTEM EXECUTABLE...
+#   make-release.sh SOURCE_DIR BUILD_DIR VERSION SYSTEM EXECUTABLE... -- TEST_FILE...
 set -euo pipefail
 src=$1 build=$2 version=$3 system=$4
 shift 4
+shipped=()
+while [ $# -gt 0 ] && [ "$1" != -- ]; do shipped+=("$1"); shift; done
+[ $# -gt 0 ] && shift
 name=Lumenkeep-$version-$system
 files=$build/release-files
 
 rm -rf "$files"
 mkdir -p "$files"
-cp "$@" "$files/"
+cp "${shipped[@]}" "$files/"
 executables=()
-for exe in "$@"; do executables+=("$files/$(basename "$exe")"); done
+for exe in "${shipped[@]}"; do executables+=("$files/$(basename "$exe")"); done
 "$src/packaging/sign-release.sh" "${executables[@]}"
 python3 "$src/packaging/make-zip.py" "$src" "$build/$name.zip" "${executables[@]}" "$build/README.txt"
 
@@ -36,6 +44,11 @@ fi
 for published in "$name.zip" "$name.msi"; do
   if [ -f "$build/$published" ]; then (cd "$build" && sha256sum "$published" >"$published.sha256"); fi
 done
+
+mkdir -p "$build/test-bundle"
+sed 's/$/\r/' "$src/packaging/test-bundle.txt" >"$build/test-bundle/README.txt"
+python3 "$src/packaging/make-zip.py" "$src" "$build/$name-tests.zip" "${executables[@]}" "$@" \
+  "$build/test-bundle/README.txt"
 
 rm -rf "$build/manifests"
 if [ "$system" != win32 ]; then
