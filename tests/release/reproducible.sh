@@ -3,9 +3,10 @@
 # source in folders of different names and lengths, at different times, and
 # checks that the executables are the bytes of the build under test and that
 # the two zips, the two MSIs and the two test bundles are the same bytes:
-# nothing of the time or the place of a build may end up in them. The zips
-# are dated with the commit, as SOURCE_DATE_EPOCH gives it to a build from a
-# copy without git.
+# nothing of the time or the place of a build may end up in them. The
+# programs are built without SOURCE_DATE_EPOCH, which the linker would take
+# for their timestamp; the release files are then made with it, dated with
+# the commit, as it gives it to a copy without git.
 #   reproducible.sh SOURCE_DIR BUILD_DIR SCRATCH_DIR ZIP_NAME
 set -uo pipefail
 src=$1 build=$2 scratch=$3 zip=$4
@@ -19,6 +20,7 @@ for copy in one another-clone-with-a-longer-name; do
   (cd "$src" && git ls-files -z --cached --others --exclude-standard |
      tar --null -T - -cf -) | tar -xf - -C "$scratch/$copy"
   (cd "$scratch/$copy" && cmake --preset windows-x86 >/dev/null &&
+     env -u SOURCE_DATE_EPOCH cmake --build --preset windows-x86 >/dev/null &&
      cmake --build --preset windows-x86 --target package >/dev/null) ||
     { echo "Test failed: cannot build in $scratch/$copy"; exit 1; }
   for exe in Lumenkeep.exe LumenkeepTrace.exe; do
