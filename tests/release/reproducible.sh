@@ -2,11 +2,10 @@
 # Builds the shipped executables and the release zip from two copies of the
 # source in folders of different names and lengths, at different times, and
 # checks that the executables are the bytes of the build under test and that
-# the two zips, the two MSIs and the two test bundles are the same bytes:
-# nothing of the time or the place of a build may end up in them. The
-# programs are built without SOURCE_DATE_EPOCH, which the linker would take
-# for their timestamp; the release files are then made with it, dated with
-# the commit, as it gives it to a copy without git.
+# the two zips, MSIs and test bundles are the same bytes: nothing of the time or
+# the place of a build may end up in them. The zips are dated with the commit, as
+# SOURCE_DATE_EPOCH gives it to the packaging of a copy without git (not to the
+# linker, which would take it for the programs' timestamp).
 #   reproducible.sh SOURCE_DIR BUILD_DIR SCRATCH_DIR ZIP_NAME
 set -uo pipefail
 src=$1 build=$2 scratch=$3 zip=$4
