@@ -48,15 +48,11 @@ function(lumenkeep_package)
     COMMENT "README.txt from the user part of README.md")
   add_custom_target(readme-txt ALL DEPENDS ${readme})
 
-  set(shipped)
-  foreach(target IN LISTS arg_SHIPPED)
-    list(APPEND shipped $<TARGET_FILE:${target}>)
-  endforeach()
+  list(TRANSFORM arg_SHIPPED REPLACE ".+" "$<TARGET_FILE:\\0>" OUTPUT_VARIABLE shipped)
+  list(TRANSFORM arg_TESTS REPLACE ".+" "$<TARGET_FILE:\\0>" OUTPUT_VARIABLE tests)
   # The test bundle is reproducible like the zip, so its files are built
   # without a timestamp or the build folder too, and stripped.
-  set(tests)
   foreach(target IN LISTS arg_TESTS)
-    list(APPEND tests $<TARGET_FILE:${target}>)
     target_compile_options(${target} PRIVATE ${LUMENKEEP_RELEASE_COMPILE})
     target_link_options(${target} PRIVATE -s ${LUMENKEEP_REPRODUCIBLE_LINK})
   endforeach()

@@ -4,8 +4,7 @@
 # checks that the executables are the bytes of the build under test and that
 # the two zips, MSIs and test bundles are the same bytes: nothing of the time or
 # the place of a build may end up in them. The zips are dated with the commit, as
-# SOURCE_DATE_EPOCH gives it to the packaging of a copy without git (not to the
-# linker, which would take it for the programs' timestamp).
+# SOURCE_DATE_EPOCH gives it to the packaging alone: the linker would stamp it in.
 #   reproducible.sh SOURCE_DIR BUILD_DIR SCRATCH_DIR ZIP_NAME
 set -uo pipefail
 src=$1 build=$2 scratch=$3 zip=$4
