@@ -2,7 +2,9 @@
 
 namespace trace {
 
+// The first line names the version, which a report of a problem should give.
 const char kUsage[] =
+    "LumenkeepTrace " LUMENKEEP_VERSION "\n"
     "usage: LumenkeepTrace [--time] [--only TEXT] PROGRAM [ARGUMENTS...]\n"
     "       LumenkeepTrace [--time] [--only TEXT] --listen [SECONDS]\n"
     "  PROGRAM...       start the command line and show its debugger-channel messages,\n"
