@@ -4,58 +4,41 @@
   readme_waits.py README.md
 
 A command prompt or PowerShell returns at once from a program without a
-console, so a command typed after `Lumenkeep.exe -OFF` may meet that run
-unfinished: still holding the driver's power interface, or before the
-setting changed. An example (an indented block) fails when a line runs
-Lumenkeep directly, not through `start /wait`, `Start-Process -Wait` or the
-viewer, and another command follows it in the same example.
+console, so the next command may meet the run unfinished (the driver's power
+interface still held, the setting not yet written). An example, an indented
+block, fails when a line runs Lumenkeep directly, not through `start /wait`,
+`Start-Process -Wait` or the viewer, and another command follows it.
 """
 import re
 import sys
 
-PROGRAM = re.compile(r'\s*(?:&\s*)?("[^"]*"|\S+)')
-
 
 def runs_without_waiting(command):
-    program = PROGRAM.match(command).group(1).strip('"').split("\\")[-1].lower()
-    line = command.lower()
-    if program in ("lumenkeep", "lumenkeep.exe"):
-        return True
-    if program == "start":
-        return "lumenkeep" in line and "/wait" not in line.split()
-    if program == "start-process":
-        return "lumenkeep" in line and "-wait" not in line.split()
-    return False
-
-
-def examples(lines):
-    """Each indented block as [(line number, command)], blank lines within it kept out."""
-    block, previous = [], ""
-    for number, line in enumerate(lines, 1):
-        if line.startswith("    ") and (block or not previous.strip()):
-            block.append((number, line.strip()))
-        elif line.strip() or not block:
-            if block:
-                yield block
-            block = []
-        previous = line
-    if block:
-        yield block
+    program = re.match(r'(?:&\s*)?("[^"]*"|\S+)', command).group(1)
+    program = program.strip('"').split("\\")[-1].lower()
+    words = command.lower().split()
+    waits = {"start": "/wait", "start-process": "-wait"}
+    if program in waits:
+        return "lumenkeep" in command.lower() and waits[program] not in words
+    return program in ("lumenkeep", "lumenkeep.exe")
 
 
 def main():
     with open(sys.argv[1], encoding="utf-8") as f:
-        lines = f.read().splitlines()
-    faults = []
-    for block in examples(lines):
-        for i, (number, command) in enumerate(block[:-1]):
-            if runs_without_waiting(command):
-                after, then = block[i + 1]
-                faults.append(f"line {number} `{command}` runs Lumenkeep without waiting, "
-                              f"and line {after} `{then}` follows it at once")
-    for fault in faults:
-        print(f"Test failed: {fault}; expected start /wait, Start-Process -Wait or the viewer")
-    print(f"README examples: expected 0 commands after an unwaited run, got {len(faults)}")
+        lines = list(enumerate(f.read().splitlines(), 1))
+    faults, unwaited, previous = 0, None, ""
+    for number, line in lines:
+        if line.startswith("    ") and (unwaited is not None or not previous.strip()):
+            if unwaited:
+                faults += 1
+                print(f"Test failed: line {unwaited[0]} `{unwaited[1]}` runs Lumenkeep without "
+                      f"waiting and line {number} `{line.strip()}` follows it at once; expected "
+                      "start /wait, Start-Process -Wait or the viewer")
+            unwaited = (number, line.strip()) if runs_without_waiting(line.strip()) else False
+        elif line.strip():
+            unwaited = None  # text ends the example
+        previous = line
+    print(f"README examples: expected 0 commands after an unwaited run, got {faults}")
     return 1 if faults else 0
 
 
