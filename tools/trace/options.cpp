@@ -2,8 +2,10 @@
 
 namespace trace {
 
+// The first line names the version, which a report of a problem should give.
 const char kUsage[] =
-    "usage: LumenkeepTrace [--time] [--only TEXT] PROGRAM [ARGUMENTS...]\n"
+    "LumenkeepTrace " LUMENKEEP_VERSION
+    "\nusage: LumenkeepTrace [--time] [--only TEXT] PROGRAM [ARGUMENTS...]\n"
     "       LumenkeepTrace [--time] [--only TEXT] --listen [SECONDS]\n"
     "  PROGRAM...       start the command line and show its debugger-channel messages,\n"
     "                   then \"exit code: N\"; returns the program's exit code\n"
