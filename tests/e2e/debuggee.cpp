@@ -15,12 +15,26 @@
 //   debuggee hold-channel MS   takes the system-wide channel's buffer and
 //                              holds it for MS ms without writing, as a
 //                              writer that ended halfway would
+// and what the listener's measurements need:
+//   debuggee timed N GAP_MS [quiet]  N messages GAP_MS ms apart; prints
+//                              how many and the slowest write (unless
+//                              quiet), returns its ms
+//   debuggee writers N         starts N short-lived copies of itself one
+//                              after another, each writing one message;
+//                              prints the slowest of their writes and how
+//                              many got an id an earlier one had
+//   debuggee probe IMAGE       prints the handle count and private bytes
+//                              that the system lists for the running
+//                              process named IMAGE
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -50,6 +64,74 @@ int HoldChannel(long ms) {
   Sleep(static_cast<DWORD>(ms));
   CloseHandle(ready);
   return 0;
+}
+
+// Writes N messages GAP_MS apart; the slowest write's ms.
+DWORD Timed(long n, DWORD gapMs) {
+  DWORD slowest = 0;
+  for (long i = 0; i < n; ++i) {
+    char text[64];
+    snprintf(text, sizeof text, "[Glimmer]timed %ld", i);
+    const ULONGLONG start = GetTickCount64();
+    OutputDebugStringA(text);
+    const auto took = static_cast<DWORD>(GetTickCount64() - start);
+    if (took > slowest) slowest = took;
+    if (gapMs != 0) Sleep(gapMs);
+  }
+  return slowest;
+}
+
+// Each child's write time comes back as its exit code; its id is kept, to
+// tell how many children got an id that an earlier one had.
+int Writers(long n) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring command = L"\"" + std::wstring(self) + L"\" timed 1 0 quiet";
+  std::set<DWORD> ids;
+  long reused = 0;
+  DWORD slowest = 0;
+  for (long i = 0; i < n; ++i) {
+    std::wstring line = command;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+      return 99;
+    reused += ids.insert(process.dwProcessId).second ? 0 : 1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD took = 0;
+    GetExitCodeProcess(process.hProcess, &took);
+    slowest = took > slowest ? took : slowest;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  printf("%ld short-lived writers (%ld of them got an earlier one's id); slowest write: %lu ms\n",
+         n, reused, slowest);
+  return 0;
+}
+
+// The handle count and private bytes (the page-file usage: the memory
+// committed to the process alone) that the system lists for the process.
+int Probe(const wchar_t* image) {
+  using QueryFn = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  std::vector<unsigned char> list(1 << 20);
+  if (query == nullptr || query(5, list.data(), static_cast<ULONG>(list.size()), nullptr) < 0)
+    return 1;
+  for (std::size_t at = 0;;) {
+    const auto* p = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(list.data() + at);
+    const std::wstring name(p->ImageName.Buffer != nullptr ? p->ImageName.Buffer : L"",
+                            p->ImageName.Length / sizeof(wchar_t));
+    if (_wcsicmp(name.c_str(), image) == 0) {
+      printf("handles %lu, private bytes %llu\n", p->HandleCount,
+             static_cast<unsigned long long>(p->VirtualMemoryCounters.PagefileUsage));
+      return 0;
+    }
+    if (p->NextEntryOffset == 0) return 1;
+    at += p->NextEntryOffset;
+  }
 }
 
 std::wstring OwnImageName() {
@@ -94,12 +176,21 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   } else if (mode == L"hold-channel") {
     return HoldChannel(n);
+  } else if (mode == L"timed" && argc > 3) {
+    const DWORD slowest = Timed(n, wcstoul(argv[3], nullptr, 10));
+    if (argc < 5) printf("%ld written; slowest write: %lu ms\n", n, slowest);
+    return static_cast<int>(slowest);
+  } else if (mode == L"writers") {
+    return Writers(n);
+  } else if (mode == L"probe" && argc > 2) {
+    return Probe(argv[2]);
   } else if (mode == L"spawn" && argc > 2) {
     return Spawn(argv[2]);
   } else {
     fprintf(stderr,
             "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"
-            " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS\n");
+            " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS |"
+            " timed N GAP_MS | writers N | probe IMAGE\n");
     return 2;
   }
   return 0;

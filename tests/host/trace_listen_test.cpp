@@ -54,23 +54,41 @@ TEST(TraceViewerListen, ClaimTakesOverAnUnservedChannelAtOnceAndRefusesAServedOn
     Claim claim;
     std::uint64_t fromMs, toMs;  // when the claim is decided
   } const cases[] = {
-      {"nobody", [](std::uint64_t) { return ChannelState{false, false, 0}; }, Claim::kCreated, 0, 0},
+      {"nobody",
+       [](std::uint64_t) {
+         return ChannelState{false, false, 0};
+       },
+       Claim::kCreated, 0, 0},
       {"writers of an ended listener wait for the buffer",
-       [](std::uint64_t) { return ChannelState{true, false, 1}; }, Claim::kTakenOver, 1300, 1400},
+       [](std::uint64_t) {
+         return ChannelState{true, false, 1};
+       },
+       Claim::kTakenOver, 1300, 1400},
       {"an ended listener's objects go after a second",
-       [](std::uint64_t t) { return ChannelState{t < 1000, t < 1000, 0}; }, Claim::kCreated, 1000,
-       1050},
+       [](std::uint64_t t) {
+         return ChannelState{t < 1000, t < 1000, 0};
+       },
+       Claim::kCreated, 1000, 1050},
       {"an ended listener offered the buffer; one writer takes it at 1.5 s",
-       [](std::uint64_t t) { return ChannelState{true, t < 1500, t < 1500 ? u8'0' : u8'1'}; },
+       [](std::uint64_t t) {
+         return ChannelState{true, t < 1500, t < 1500 ? u8'0' : u8'1'};
+       },
        Claim::kTakenOver, 2800, 2900},
-      {"an idle listener", [](std::uint64_t) { return ChannelState{true, true, 0}; },
+      {"an idle listener",
+       [](std::uint64_t) {
+         return ChannelState{true, true, 0};
+       },
        Claim::kHeldByListener, 2000, 2050},
       {"a busy listener: the buffer changes, never seen ready",
-       [](std::uint64_t t) { return ChannelState{true, false, static_cast<unsigned char>(t)}; },
+       [](std::uint64_t t) {
+         return ChannelState{true, false, static_cast<unsigned char>(t)};
+       },
        Claim::kHeldByListener, 2000, 2050},
       {"a listener whose buffer a writer took and kept for its quiet second",
-       [](std::uint64_t t) { return ChannelState{true, t >= 1000, 0}; }, Claim::kHeldByListener,
-       2000, 2050},
+       [](std::uint64_t t) {
+         return ChannelState{true, t >= 1000, 0};
+       },
+       Claim::kHeldByListener, 2000, 2050},
   };
   for (const Case& c : cases) {
     SimObjects objects(c.at);

@@ -54,6 +54,7 @@ TEST(TraceViewerOptions, ReadsOptionsBeforeTheProgramOrListen) {
       {{L"--only", L""}, false, false, false, L"", 0, 0, true},
       {{L"--bogus", L"L.exe"}, false, false, false, L"", 0, 0, true},
       {{L"--listen", L"60", L"more"}, false, false, true, L"", 60, 0, true},
+      {{L"--only", L"a", L"--only", L"b", L"L.exe"}, false, false, false, L"a", 0, 0, true},
   };
   for (const OptionsCase& c : cases) {
     const Options got = ParseOptions(c.arguments);
@@ -91,6 +92,7 @@ TEST(TraceViewerOptions, FindsTheProgramAsTheRuntimeSplitsTheCommandLine) {
       {L"v.exe --only \"a \\\"b\\\" c\" prog.exe \"x  y\"", 3, L"prog.exe \"x  y\""},
       {L"v.exe --only \"a\"\"b c\" prog.exe", 3, L"prog.exe"},
       {L"v.exe --only a\\\\\" b\" prog.exe", 3, L"prog.exe"},
+      {L"v.exe --only \"a\\\" b\" prog.exe", 3, L"prog.exe"},
       {L"v.exe --time", 2, L""},
       {L"v.exe", 0, L"v.exe"},
   };
@@ -130,6 +132,14 @@ TEST(TraceViewerFormat, TimeOriginAndCut) {
       "1234 Lumenkeep.exe: [Glimmer]SetIntelADB (4091 bytes, where the system-wide channel cuts "
       "longer messages)",
       trace::FormatLine(line));
+}
+
+TEST(TraceViewerFormat, CountLineAndSystemMessageInserts) {
+  EXPECT_EQ("caught 1 message", trace::CountLine(1, false, 1, 0));
+  EXPECT_EQ("caught 0 messages, 0 shown, 2 of them dropped while the output was not read",
+            trace::CountLine(0, true, 0, 2));
+  EXPECT_EQ("README.txt is not a valid Win32 application; 100% README.txt%0",
+            trace::FillInserts("%1 is not a valid Win32 application; 100% %12%0", "README.txt"));
 }
 
 TEST(TraceViewerFormat, OnlyLetsThroughMessagesContainingTheText) {

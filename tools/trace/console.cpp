@@ -81,7 +81,10 @@ std::string WithSystemError(const std::string& text, DWORD error, const std::str
   while (!said.empty() && (said.back() == L'\n' || said.back() == L'\r' || said.back() == L' '))
     said.pop_back();
   const std::string number = "error " + std::to_string(error);
-  return text + ": " + (said.empty() ? number : (insert.empty() ? Utf8(said) : FillInserts(Utf8(said), insert)) + " (" + number + ")");
+  return text + ": " +
+         (said.empty() ? number
+                       : (insert.empty() ? Utf8(said) : FillInserts(Utf8(said), insert)) + " (" +
+                             number + ")");
 }
 
 double Elapsed() { return static_cast<double>(GetTickCount64() - kStart) / 1000.0; }

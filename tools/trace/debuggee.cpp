@@ -114,8 +114,8 @@ bool Start(const std::wstring& command, Started& started) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   if (command.empty() || CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
-                                        DEBUG_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr,
-                                        nullptr, &startup, &process) == 0)
+                                        DEBUG_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
+                                        &startup, &process) == 0)
     return false;
   started.process = OwnedHandle(process.hProcess);
   started.thread = OwnedHandle(process.hThread);

@@ -32,7 +32,8 @@ class WindowsChannel final : public ChannelObjects {
     });
     ready_ = Create([] { return CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"); });
     data_ = Create([] { return CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY"); });
-    if (section_) view_ = OwnedView(MapViewOfFile(section_.Get(), FILE_MAP_READ, 0, 0, kChannelBytes));
+    if (section_)
+      view_ = OwnedView(MapViewOfFile(section_.Get(), FILE_MAP_READ, 0, 0, kChannelBytes));
     if (section_ && view_.Get() == nullptr && error_ == ERROR_SUCCESS) error_ = GetLastError();
     if (view_.Get() == nullptr || !ready_ || !data_) {
       Close();
@@ -210,7 +211,8 @@ int ListenOn(const Options& options, const WindowsChannel& channel) {
   RequestStop();
   WaitForSingleObject(receiver.Get(), INFINITE);
   if (printed && PrintWaiting(ends, output)) {
-    output.Say(CountLine(ends.Caught(), !options.only.empty(), output.ShownCount(), ends.Dropped()));
+    output.Say(
+        CountLine(ends.Caught(), !options.only.empty(), output.ShownCount(), ends.Dropped()));
   }
   Finished();
   if (output.Failed()) return Fail(3, "cannot write the output any more; stopped listening");
@@ -227,8 +229,9 @@ int Listen(const Options& options) {
     case Claim::kFailed:
       return Fail(3, WithSystemError("cannot open the system-wide debug channel", channel.Error()));
     case Claim::kTakenOver:
-      Tell("took over the system-wide debug channel, which programs that were writing to a "
-           "listener that has ended still held");
+      Tell(
+          "took over the system-wide debug channel, which programs that were writing to a "
+          "listener that has ended still held");
       break;
     case Claim::kCreated:
       break;
