@@ -19,10 +19,11 @@
 //   debuggee timed N GAP_MS [quiet]  N messages GAP_MS ms apart; prints
 //                              how many and the slowest write (unless
 //                              quiet), returns its ms
-//   debuggee writers N         starts N short-lived copies of itself one
-//                              after another, each writing one message;
-//                              prints the slowest of their writes and how
-//                              many got an id an earlier one had
+//   debuggee writers N [STEADY_GAP_MS]  starts N short-lived copies of
+//                              itself one after another, each writing one
+//                              message, beside a steady writer when
+//                              STEADY_GAP_MS is given; prints the slowest
+//                              write and how many got an id an earlier one had
 //   debuggee probe IMAGE       prints the handle count and private bytes
 //                              that the system lists for the running
 //                              process named IMAGE
@@ -81,33 +82,69 @@ DWORD Timed(long n, DWORD gapMs) {
   return slowest;
 }
 
-// Each child's write time comes back as its exit code; its id is kept, to
-// tell how many children got an id that an earlier one had.
-int Writers(long n) {
+// A writer that stays: one message every gap until asked to stop.
+struct Steady {
+  DWORD gapMs;
+  volatile LONG stop = 0;
+  long written = 0;
+  DWORD slowest = 0;
+};
+
+DWORD WINAPI WriteSteadily(void* context) {
+  auto& steady = *static_cast<Steady*>(context);
+  while (InterlockedCompareExchange(&steady.stop, 0, 0) == 0) {
+    const DWORD took = Timed(1, steady.gapMs);
+    steady.slowest = took > steady.slowest ? took : steady.slowest;
+    ++steady.written;
+  }
+  return 0;
+}
+
+// One short-lived child that writes once; its write's ms come back as its
+// exit code.
+bool RunWriter(const std::wstring& command, DWORD& pid, DWORD& took) {
+  std::wstring line = command;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return false;
+  pid = process.dwProcessId;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  GetExitCodeProcess(process.hProcess, &took);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+// N children one after another, beside a steady writer when STEADY_GAP_MS is
+// given; counts the children that got an id an earlier one had.
+int Writers(long n, DWORD steadyGapMs) {
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   const std::wstring command = L"\"" + std::wstring(self) + L"\" timed 1 0 quiet";
+  Steady steady{steadyGapMs};
+  const HANDLE thread =
+      steadyGapMs != 0 ? CreateThread(nullptr, 0, WriteSteadily, &steady, 0, nullptr) : nullptr;
   std::set<DWORD> ids;
   long reused = 0;
   DWORD slowest = 0;
   for (long i = 0; i < n; ++i) {
-    std::wstring line = command;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-      return 99;
-    reused += ids.insert(process.dwProcessId).second ? 0 : 1;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD took = 0;
-    GetExitCodeProcess(process.hProcess, &took);
+    DWORD pid = 0, took = 0;
+    if (!RunWriter(command, pid, took)) return 99;
+    reused += ids.insert(pid).second ? 0 : 1;
     slowest = took > slowest ? took : slowest;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+  }
+  InterlockedExchange(&steady.stop, 1);
+  if (thread != nullptr) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
   }
   printf("%ld short-lived writers (%ld of them got an earlier one's id); slowest write: %lu ms\n",
          n, reused, slowest);
+  if (thread != nullptr)
+    printf("steady writer: %ld messages; slowest write: %lu ms\n", steady.written, steady.slowest);
   return 0;
 }
 
@@ -181,7 +218,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 5) printf("%ld written; slowest write: %lu ms\n", n, slowest);
     return static_cast<int>(slowest);
   } else if (mode == L"writers") {
-    return Writers(n);
+    return Writers(n, argc > 3 ? wcstoul(argv[3], nullptr, 10) : 0);
   } else if (mode == L"probe" && argc > 2) {
     return Probe(argv[2]);
   } else if (mode == L"spawn" && argc > 2) {
@@ -190,7 +227,7 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr,
             "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"
             " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS |"
-            " timed N GAP_MS | writers N | probe IMAGE\n");
+            " timed N GAP_MS [quiet] | writers N [STEADY_GAP_MS] | probe IMAGE\n");
     return 2;
   }
   return 0;

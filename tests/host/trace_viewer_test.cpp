@@ -3,6 +3,7 @@
 
 #include "tools/trace/format.h"
 #include "tools/trace/options.h"
+#include "tools/trace/output.h"
 
 namespace {
 
@@ -148,6 +149,40 @@ TEST(TraceViewerFormat, OnlyLetsThroughMessagesContainingTheText) {
   EXPECT_TRUE(trace::Shown("x [Glimmer]", "[Glimmer]"));
   EXPECT_FALSE(trace::Shown("[glimmer]AC mode", "[Glimmer]"));
   EXPECT_FALSE(trace::Shown("", "[Glimmer]"));
+}
+
+}  // namespace
+
+namespace {
+
+// Takes `room` lines, then fails.
+struct SimSink final : trace::Sink {
+  std::vector<std::string> lines;
+  std::size_t room = 3;
+  int attempts = 0;
+  bool Write(const std::string& line) override {
+    ++attempts;
+    if (lines.size() == room) return false;
+    lines.push_back(line);
+    return true;
+  }
+};
+
+TEST(TraceViewerOutput, FiltersStampsAndStopsWritingOnceTheOutputFails) {
+  SimSink sink;
+  Options options;
+  options.time = true;
+  options.only = L"[Glimmer]";
+  trace::Output output(sink, options);
+  for (const char* message : {"[Glimmer]a", "other", "[Glimmer]b", "[Glimmer]c", "[Glimmer]d"}) {
+    trace::Line line;
+    line.message = message;
+    output.Show(line, 1.5);
+    if (line.message == "other") output.Say("said");
+  }
+  EXPECT_EQ((std::vector<std::string>{"1.500 [Glimmer]a", "said", "1.500 [Glimmer]b"}), sink.lines);
+  EXPECT_TRUE(output.Failed());
+  EXPECT_EQ(4, sink.attempts) << "wrote on after the output failed";
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ Output::Output(Sink& sink, const Options& options)
       only_(Utf8(std::u16string(options.only.begin(), options.only.end()))) {}
 
 void Output::Show(Line line, double seconds) {
-  if (!Shown(line.message, only_)) return;
+  if (failed_ || !Shown(line.message, only_)) return;
   ++shown_;
   line.time = time_;
   line.seconds = seconds;
