@@ -119,7 +119,8 @@ std::string FormatLine(const Line& line) {
 
 void SetMessage(Line& line, std::string message, Cut cut) {
   line.cut = cut;
-  line.message = cut == Cut::kWhole ? StripEnd(std::move(message)) : std::move(message);
+  line.message = std::move(message);
+  if (cut == Cut::kWhole) line.message = StripEnd(line.message);
 }
 
 bool Shown(const std::string& message, const std::string& only) {
