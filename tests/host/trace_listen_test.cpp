@@ -4,99 +4,70 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
-#include <utility>
-#include <vector>
+#include <deque>
 
 #include "tools/trace/channel_claim.h"
 #include "tools/trace/writer_names.h"
 
 namespace {
 
-// The channel as others leave it, at each millisecond of the claim.
-struct ChannelState {
-  bool held;           // someone else holds the objects
-  bool ready;          // "buffer ready" set
-  unsigned char text;  // what the buffer holds
+constexpr std::uint64_t N = ~std::uint64_t{0};  // never
+
+// The channel as others leave it: the objects held until heldUntil, "buffer
+// ready" set from readyFrom to readyUntil, the buffer written once at
+// writtenAt, or at every look from then on when busy.
+struct Script {
+  std::uint64_t heldUntil, readyFrom, readyUntil, writtenAt;
+  bool busy;
 };
 
 class SimObjects final : public trace::ChannelObjects {
  public:
-  explicit SimObjects(std::function<ChannelState(std::uint64_t)> at) : at_(std::move(at)) {}
-  bool open = false;
-  bool heldOverPause = false;
+  explicit SimObjects(const Script& script) : s_(script) {}
+  std::uint64_t now = 0;
+  bool open = false, heldOverPause = false;
 
   Opened Open() override {
     open = true;
-    return at_(now).held ? Opened::kExisted : Opened::kCreated;
+    return now < s_.heldUntil ? Opened::kExisted : Opened::kCreated;
   }
   void Close() override { open = false; }
-  bool ReadySet() override { return at_(now).ready; }
+  bool ReadySet() override { return now >= s_.readyFrom && now < s_.readyUntil; }
   void Copy(unsigned char (&into)[trace::kChannelBytes]) override {
-    std::memset(into, at_(now).text, sizeof into);
+    std::memset(into, now < s_.writtenAt ? 0 : s_.busy ? static_cast<int>(now) : 1, sizeof into);
   }
   std::uint64_t NowMs() override { return now; }
   void Pause(std::uint32_t ms) override {
     heldOverPause |= open;
     now += ms;
   }
-  std::uint64_t now = 0;
 
  private:
-  std::function<ChannelState(std::uint64_t)> at_;
+  Script s_;
 };
 
 TEST(TraceViewerListen, ClaimTakesOverAnUnservedChannelAtOnceAndRefusesAServedOne) {
-  using trace::Claim;
-  struct Case {
+  using C = trace::Claim;
+  struct {
     const char* what;
-    std::function<ChannelState(std::uint64_t)> at;
-    Claim claim;
-    std::uint64_t fromMs, toMs;  // when the claim is decided
+    Script script;
+    C claim;
+    std::uint64_t byMs;  // when the claim is decided at the latest
   } const cases[] = {
-      {"nobody",
-       [](std::uint64_t) {
-         return ChannelState{false, false, 0};
-       },
-       Claim::kCreated, 0, 0},
-      {"writers of an ended listener wait for the buffer",
-       [](std::uint64_t) {
-         return ChannelState{true, false, 1};
-       },
-       Claim::kTakenOver, 1300, 1400},
-      {"an ended listener's objects go after a second",
-       [](std::uint64_t t) {
-         return ChannelState{t < 1000, t < 1000, 0};
-       },
-       Claim::kCreated, 1000, 1050},
-      {"an ended listener offered the buffer; one writer takes it at 1.5 s",
-       [](std::uint64_t t) {
-         return ChannelState{true, t < 1500, t < 1500 ? u8'0' : u8'1'};
-       },
-       Claim::kTakenOver, 2800, 2900},
-      {"an idle listener",
-       [](std::uint64_t) {
-         return ChannelState{true, true, 0};
-       },
-       Claim::kHeldByListener, 2000, 2050},
-      {"a busy listener: the buffer changes, never seen ready",
-       [](std::uint64_t t) {
-         return ChannelState{true, false, static_cast<unsigned char>(t)};
-       },
-       Claim::kHeldByListener, 2000, 2050},
-      {"a listener whose buffer a writer took and kept for its quiet second",
-       [](std::uint64_t t) {
-         return ChannelState{true, t >= 1000, 0};
-       },
-       Claim::kHeldByListener, 2000, 2050},
+      {"nobody", {0, N, N, N, false}, C::kCreated, 0},
+      {"ended listener's writers wait", {N, N, N, N, false}, C::kTakenOver, 1400},
+      {"ended listener's objects go late", {1000, 0, 1000, N, false}, C::kCreated, 1050},
+      {"a writer takes ended one's buffer", {N, 0, 1500, 1500, false}, C::kTakenOver, 2900},
+      {"an idle listener", {N, 0, N, N, false}, C::kHeldByListener, 2050},
+      {"a busy listener, never seen ready", {N, N, N, 0, true}, C::kHeldByListener, 2050},
+      {"listener, buffer kept for a second", {N, 1000, N, N, false}, C::kHeldByListener, 2050},
   };
-  for (const Case& c : cases) {
-    SimObjects objects(c.at);
+  for (const auto& c : cases) {
+    SimObjects objects(c.script);
     EXPECT_EQ(c.claim, trace::ClaimChannel(objects)) << c.what;
-    EXPECT_GE(objects.now, c.fromMs) << c.what;
-    EXPECT_LE(objects.now, c.toMs) << c.what;
+    EXPECT_LE(objects.now, c.byMs) << c.what;
     EXPECT_FALSE(objects.heldOverPause) << c.what << ": kept the objects alive while pausing";
-    EXPECT_EQ(c.claim != Claim::kHeldByListener, objects.open) << c.what;
+    EXPECT_EQ(c.claim != C::kHeldByListener, objects.open) << c.what;
   }
 }
 
@@ -111,34 +82,31 @@ class SimProcesses final : public trace::Processes {
     bool ended = false;
     int handles = 0;
   };
-  std::vector<Process> all;
+  std::deque<Process> all;  // a deque keeps the handles pointing right
   std::uint64_t now = 0;
+  int handles = 0;
 
-  // False when the id is still taken.
-  bool Start(std::uint32_t pid, const std::string& name) {
+  bool Start(std::uint32_t pid, const std::string& name) {  // false while the id is taken
     if (Find(pid) != nullptr) return false;
     all.push_back({pid, name, now});
     return true;
   }
   void End(std::uint32_t pid) { Find(pid)->ended = true; }
-  int Handles() const {
-    int sum = 0;
-    for (const Process& p : all) sum += p.handles;
-    return sum;
-  }
 
   Handle Open(std::uint32_t pid) override {
     Process* p = Find(pid);
     if (p == nullptr || p->ended) return nullptr;
+    ++handles;
     ++p->handles;
     return p;
   }
-  bool Ended(Handle process) override { return static_cast<Process*>(process)->ended; }
-  std::uint64_t CreatedAt(Handle process) override {
-    return static_cast<Process*>(process)->created;
+  bool Ended(Handle p) override { return static_cast<Process*>(p)->ended; }
+  std::uint64_t CreatedAt(Handle p) override { return static_cast<Process*>(p)->created; }
+  std::string ImageName(Handle p) override { return static_cast<Process*>(p)->name; }
+  void Close(Handle p) override {
+    --handles;
+    --static_cast<Process*>(p)->handles;
   }
-  std::string ImageName(Handle process) override { return static_cast<Process*>(process)->name; }
-  void Close(Handle process) override { --static_cast<Process*>(process)->handles; }
   std::uint64_t Now() override { return now; }
 
  private:
@@ -150,42 +118,38 @@ class SimProcesses final : public trace::Processes {
 };
 
 TEST(TraceViewerListen, NamesLetGoOfEndedWritersAndNeverNameAnotherProgram) {
-  constexpr std::uint64_t kSecond = 10'000'000;
-  SimProcesses processes;
-  processes.all.reserve(300);
+  SimProcesses sim;
+  const auto at = [&](std::uint64_t seconds) { sim.now = seconds * 10'000'000; };
   {
-    trace::WriterNames names(processes);
-    const auto at = [&](std::uint64_t seconds) { processes.now = seconds * kSecond; };
+    trace::WriterNames names(sim);
     at(1);
-    ASSERT_TRUE(processes.Start(5, "a.exe"));
-    EXPECT_EQ("a.exe", names.Of(5, processes.now));
-    processes.End(5);
-    EXPECT_EQ("a.exe", names.Of(5, processes.now)) << "a message it wrote before it ended";
+    ASSERT_TRUE(sim.Start(5, "a.exe"));
+    EXPECT_EQ("a.exe", names.Of(5, sim.now));
+    sim.End(5);
+    EXPECT_EQ("a.exe", names.Of(5, sim.now)) << "a message it wrote before it ended";
     at(3);
     names.Sweep();
-    EXPECT_TRUE(processes.Start(5, "b.exe")) << "the ended writer's id is free again";
-    EXPECT_EQ("b.exe", names.Of(5, processes.now));
+    EXPECT_TRUE(sim.Start(5, "b.exe")) << "the ended writer's id is free again";
+    EXPECT_EQ("b.exe", names.Of(5, sim.now));
     // A writer that ended before it was asked, its id already another's.
-    ASSERT_TRUE(processes.Start(6, "c.exe"));
+    ASSERT_TRUE(sim.Start(6, "c.exe"));
+    const std::uint64_t wrote = sim.now;
+    sim.End(6);
     at(4);
-    processes.End(6);
-    ASSERT_TRUE(processes.Start(6, "d.exe"));
-    EXPECT_EQ(trace::kUnknownImage, names.Of(6, 4 * kSecond - 1));
-    processes.End(6);
-    EXPECT_EQ(trace::kUnknownImage, names.Of(6, processes.now)) << "ended, id not taken again";
+    ASSERT_TRUE(sim.Start(6, "d.exe"));
+    EXPECT_EQ(trace::kUnknownImage, names.Of(6, wrote));
     for (std::uint32_t pid = 100; pid < 300; ++pid) {
       at(5 + pid / 10);
-      ASSERT_TRUE(processes.Start(pid, "short.exe"));
-      EXPECT_EQ("short.exe", names.Of(pid, processes.now));
-      processes.End(pid);
+      ASSERT_TRUE(sim.Start(pid, "short.exe"));
+      EXPECT_EQ("short.exe", names.Of(pid, sim.now));
+      sim.End(pid);
       names.Sweep();
     }
     at(40);
     names.Sweep();
-    EXPECT_EQ(1u, names.Held()) << "only b.exe still runs";
-    EXPECT_EQ(1, processes.Handles());
+    EXPECT_EQ(1, sim.handles) << "only b.exe still runs";
   }
-  EXPECT_EQ(0, processes.Handles());
+  EXPECT_EQ(0, sim.handles);
 }
 
 }  // namespace
