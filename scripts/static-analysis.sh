@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=$1 build=$2
-program=(app/*.cpp adb/*.cpp logon/*.cpp tools/trace/{format,options,debug_loop,handover}.cpp)
+program=(app/*.cpp adb/*.cpp logon/*.cpp tools/trace/{format,options,debug_loop,handover,channel_claim,writer_names,output}.cpp)
 windows=(platform/platform_win32.cpp tools/trace/{main,console,debuggee,listen}.cpp)
 case $what in
   format)
