@@ -15,6 +15,8 @@
 //   debuggee hold-channel MS   takes the system-wide channel's buffer and
 //                              holds it for MS ms without writing, as a
 //                              writer that ended halfway would
+//   debuggee ignore-ctrl-c MODE...
+//                              MODE, with Ctrl+C ignored
 #include <windows.h>
 
 #include <cstdio>
@@ -62,6 +64,11 @@ std::wstring OwnImageName() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc > 1 && std::wstring(argv[1]) == L"ignore-ctrl-c") {
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    --argc;
+    ++argv;
+  }
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   const long n = argc > 2 ? wcstol(argv[2], nullptr, 10) : 0;
   if (mode == L"forge") {
@@ -99,7 +106,8 @@ int wmain(int argc, wchar_t** argv) {
   } else {
     fprintf(stderr,
             "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"
-            " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS\n");
+            " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS |"
+            " ignore-ctrl-c MODE...\n");
     return 2;
   }
   return 0;
