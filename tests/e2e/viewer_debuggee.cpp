@@ -155,7 +155,7 @@ void ViewerBadUse() {
     }
     const long code = Run(command, L"", err);
     const long expected = arguments.size() == 1 && arguments[0][0] == L'C' ? 3 : 2;
-    CheckText(name + ": exit code, lines on standard error", std::to_string(expected) + " 1",
+    CheckText((name.empty() ? "[]" : name) + ": exit code, lines on standard error", std::to_string(expected) + " 1",
               std::to_string(code) + " " + std::to_string(Count(ReadLines(err), "^LumenkeepTrace: ")));
   }
   const std::string said = Joined(ReadLines(err), " ");
