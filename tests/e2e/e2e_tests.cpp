@@ -90,8 +90,7 @@ SavedKey Save(HKEY root, const std::wstring& path) {
   }
   for (DWORD i = 0;; ++i) {
     DWORD nameSize = 256;
-    if (RegEnumKeyExW(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegEnumKeyExW(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       break;
     saved.subkeys.push_back(Save(root, path + L"\\" + std::wstring(name, nameSize)));
   }
@@ -147,9 +146,8 @@ HKEY classesRoot = nullptr;  // HKCU or HKLM \Software\Classes
 
 bool OpenClassesRoot() {
   const bool perMachine = UnderWine() || Elevated();
-  printf("driver stand-in registered in %s\\Software\\Classes (%s)\n",
-         perMachine ? "HKLM" : "HKCU",
-         UnderWine() ? "Wine uses no per-user classes"
+  printf("driver stand-in registered in %s\\Software\\Classes (%s)\n", perMachine ? "HKLM" : "HKCU",
+         UnderWine()  ? "Wine uses no per-user classes"
          : perMachine ? "an elevated process uses no per-user classes"
                       : "per user");
   return RegOpenKeyExW(perMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, L"Software\\Classes", 0,
@@ -275,8 +273,7 @@ ViewerRun RunUnderViewer(const std::wstring& arguments) {
   // inherits the viewer's handles and could hold a pipe open for minutes. A
   // file of its own for every run: the last run's may not be let go yet.
   static int runs = 0;
-  const std::wstring outputPath =
-      WorkPath(L"viewer-output-" + std::to_wstring(++runs) + L".txt");
+  const std::wstring outputPath = WorkPath(L"viewer-output-" + std::to_wstring(++runs) + L".txt");
 
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -462,8 +459,11 @@ const Lines kLoadThenSet = Join({kLoadFailed, {"[Glimmer]SetIntelADB"}, kRelease
 
 // Every open reports the lock: nothing but the traces happens.
 Lines LockedThroughout() {
-  return Join({kLoad, OpenFailed("GetIntelADBCapabilities", kOpenLock), {kCapsOpenFail},
-               OpenFailed("SetIntelADB", kOpenLock), kRelease});
+  return Join({kLoad,
+               OpenFailed("GetIntelADBCapabilities", kOpenLock),
+               {kCapsOpenFail},
+               OpenFailed("SetIntelADB", kOpenLock),
+               kRelease});
 }
 
 std::vector<Scenario> DriverMissingScenarios() {
@@ -558,7 +558,10 @@ std::vector<Scenario> RunValueScenarios() {
 // The first half of the logon checks; the journal is emptied for the logon
 // run.
 Scenario LogonInstall() {
-  return {"logon-install", {.dc = 0, .ac = 0}, L"-INSTALL", Expect{ProbeOnly(0, 0), 0, 0, true},
+  return {"logon-install",
+          {.dc = 0, .ac = 0},
+          L"-INSTALL",
+          Expect{ProbeOnly(0, 0), 0, 0, true},
           [] {},
           [] {
             CheckRunValueWritten();
@@ -733,9 +736,10 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 int SetUp(bool shadow) {
   const std::wstring registered = RegisteredClassId(HKEY_CLASSES_ROOT);
   if (!registered.empty() && registered != kStandInClassId && !shadow) {
-    printf("e2e_tests: the driver's class %ls is registered as %ls; changed nothing "
-           "(--shadow-real-driver replaces it for the run and puts it back)\n",
-           registered.c_str(), kClassName);
+    printf(
+        "e2e_tests: the driver's class %ls is registered as %ls; changed nothing "
+        "(--shadow-real-driver replaces it for the run and puts it back)\n",
+        registered.c_str(), kClassName);
     return 3;
   }
   putBack = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -862,9 +866,9 @@ int LogonStep(const std::wstring& step, const wchar_t* file) {
   } else {
     OpenClassesRoot();
     CheckLogon(file);
-    for (const SavedKey& key : {SavedKey{HKEY_CURRENT_USER, kStateKey},
-                                SavedKey{classesRoot, kClassName},
-                                SavedKey{classesRoot, kStandInClassKey}})
+    for (const SavedKey& key :
+         {SavedKey{HKEY_CURRENT_USER, kStateKey}, SavedKey{classesRoot, kClassName},
+          SavedKey{classesRoot, kStandInClassKey}})
       Restore(key);
     RemoveWorkDir();
   }

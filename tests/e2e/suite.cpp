@@ -62,7 +62,8 @@ std::wstring workDirName;
 void SetWorkDirName(const std::wstring& name) { workDirName = name; }
 
 std::wstring WorkDir() {
-  if (workDirName.empty()) SetWorkDirName(L"Lumenkeep E2E " + std::to_wstring(GetCurrentProcessId()));
+  if (workDirName.empty())
+    SetWorkDirName(L"Lumenkeep E2E " + std::to_wstring(GetCurrentProcessId()));
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   return temp + workDirName;
@@ -87,7 +88,7 @@ std::string Narrow(const std::wstring& text) {
 std::string Utf8(const std::wstring& text) {
   std::string out(text.size() * 3 + 1, '\0');
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+                                       out.data(), static_cast<int>(out.size()), nullptr, nullptr);
   out.resize(static_cast<size_t>(size));
   return out;
 }
@@ -179,8 +180,7 @@ long Finish(HANDLE process, DWORD ms) {
   return static_cast<LONG>(code);
 }
 
-long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err,
-         DWORD ms) {
+long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err, DWORD ms) {
   const HANDLE outFile = out.empty() ? Nul() : OutputFile(out);
   const HANDLE errFile = err.empty() ? Nul() : err == out ? outFile : OutputFile(err);
   const HANDLE process = Start(command, outFile, errFile);
@@ -219,9 +219,9 @@ int CtrlCHelper(DWORD processId) {
 
 int ScreenHelper(const std::wstring& path, const std::wstring& command) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                                    nullptr);
+  const HANDLE screen =
+      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherit, OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;

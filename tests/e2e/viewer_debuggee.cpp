@@ -56,8 +56,9 @@ void ViewerLines() {
             Joined(ReadLines(out), "|"));
 
   for (const int n : {65535, 70000})
-    CheckEqual(n, static_cast<long>(First(View(debuggee + L" long-ansi " + std::to_wstring(n))).size()),
-               "8-bit message of " + std::to_string(n) + " characters: line length");
+    CheckEqual(
+        n, static_cast<long>(First(View(debuggee + L" long-ansi " + std::to_wstring(n))).size()),
+        "8-bit message of " + std::to_string(n) + " characters: line length");
   const std::string first = First(View(debuggee + L" long-wide 70000"));
   const size_t shown = first.find_first_not_of('w') == std::string::npos
                            ? first.size()
@@ -72,9 +73,11 @@ void ViewerLines() {
   const Lines timed = View(L"--time --only [Glimmer] " + debuggee + L" burst 6");
   std::string tagged;
   for (const std::string& line : timed)
-    if (line.find("[Glimmer]") != std::string::npos) tagged += " " + line.substr(line.find("[Glimmer]"));
-  CheckText("--time --only lines", "3 [Glimmer]message 0 [Glimmer]message 2 [Glimmer]message 4",
-            std::to_string(Count(timed, "^[0-9]+\\.[0-9]{3} \\[Glimmer\\]message [024]$")) + tagged);
+    if (line.find("[Glimmer]") != std::string::npos)
+      tagged += " " + line.substr(line.find("[Glimmer]"));
+  CheckText(
+      "--time --only lines", "3 [Glimmer]message 0 [Glimmer]message 2 [Glimmer]message 4",
+      std::to_string(Count(timed, "^[0-9]+\\.[0-9]{3} \\[Glimmer\\]message [024]$")) + tagged);
   CheckText("--only keeps the exit code line", "exit code: 0", Last(timed));
 
   // Programs the debuggee starts, named as in listen mode; the exit code
@@ -99,9 +102,9 @@ void ViewerCtrlCAndConsole() {
   const std::wstring out = WorkPath(L"ctrl-c.txt"), lingered = WorkPath(L"lingered");
   const HANDLE outFile = OutputFile(out);
   DWORD id = 0;
-  const HANDLE viewer = Start(Viewer() + L" " + Quoted(Debuggee()) + L" ignore-ctrl-c linger 2000 " +
-                                  Quoted(lingered),
-                              outFile, outFile, CREATE_NEW_CONSOLE, &id);
+  const HANDLE viewer = Start(
+      Viewer() + L" " + Quoted(Debuggee()) + L" ignore-ctrl-c linger 2000 " + Quoted(lingered),
+      outFile, outFile, CREATE_NEW_CONSOLE, &id);
   CloseHandle(outFile);
   WaitForText(out, "[Glimmer]lingering");
   SendCtrlC(id);
@@ -140,11 +143,19 @@ void ViewerCtrlCAndConsole() {
 // One line on standard error and exit code 2, or 3 for a program that
 // cannot be started.
 void ViewerBadUse() {
-  const std::vector<std::vector<std::wstring>> refused = {
-      {}, {L"--time"}, {L"--only"}, {L"--bogus", L"Lumenkeep.exe"},
-      {L"--listen", L"0"}, {L"--listen", L"86401"}, {L"--listen", L" 1"}, {L"--listen", L"+1"},
-      {L"--listen", L"-4294967295"}, {L"--listen", L"\uff11"}, {L"--listen", L"1e3"},
-      {L"--listen", L"5", L"more"}, {L"C:/no/such/program.exe"}};
+  const std::vector<std::vector<std::wstring>> refused = {{},
+                                                          {L"--time"},
+                                                          {L"--only"},
+                                                          {L"--bogus", L"Lumenkeep.exe"},
+                                                          {L"--listen", L"0"},
+                                                          {L"--listen", L"86401"},
+                                                          {L"--listen", L" 1"},
+                                                          {L"--listen", L"+1"},
+                                                          {L"--listen", L"-4294967295"},
+                                                          {L"--listen", L"\uff11"},
+                                                          {L"--listen", L"1e3"},
+                                                          {L"--listen", L"5", L"more"},
+                                                          {L"C:/no/such/program.exe"}};
   const std::wstring err = WorkPath(L"said.txt");
   for (const std::vector<std::wstring>& arguments : refused) {
     std::wstring command = Viewer();
@@ -155,8 +166,10 @@ void ViewerBadUse() {
     }
     const long code = Run(command, L"", err);
     const long expected = arguments.size() == 1 && arguments[0][0] == L'C' ? 3 : 2;
-    CheckText((name.empty() ? "[]" : name) + ": exit code, lines on standard error", std::to_string(expected) + " 1",
-              std::to_string(code) + " " + std::to_string(Count(ReadLines(err), "^LumenkeepTrace: ")));
+    CheckText(
+        (name.empty() ? "[]" : name) + ": exit code, lines on standard error",
+        std::to_string(expected) + " 1",
+        std::to_string(code) + " " + std::to_string(Count(ReadLines(err), "^LumenkeepTrace: ")));
   }
   const std::string said = Joined(ReadLines(err), " ");
   std::smatch found;

@@ -101,9 +101,11 @@ void ListenHeldBuffer() {
   Sleep(500);
   CheckEqual(0, StopWithCtrlC(first), "Ctrl+C: exit code");
   const Lines lines = ReadLines(Out());
-  CheckEqual(300,
-             Count(lines, "^[0-9]+\\.[0-9]{3} [0-9]+ debuggee\\.exe: (\\[Glimmer\\]message|other) [0-9]+$"),
-             "the first listener kept every message");
+  CheckEqual(
+      300,
+      Count(lines,
+            "^[0-9]+\\.[0-9]{3} [0-9]+ debuggee\\.exe: (\\[Glimmer\\]message|other) [0-9]+$"),
+      "the first listener kept every message");
   std::string end;
   for (const std::string& line : lines)
     if (line.find("aaa (") != std::string::npos) end = line.substr(line.find("aaa ("));
@@ -197,9 +199,10 @@ void ListenOutput() {
     lines.push_back(late.text.substr(at, end - at - (end > at && late.text[end - 1] == '\r')));
     at = end == std::string::npos ? late.text.size() : end + 1;
   }
-  CheckText("... and all of them arrive", "1000 caught 1000 messages",
-            std::to_string(Count(lines, "debuggee\\.exe: \\.*(\\[Glimmer\\]message|other) [0-9]*$")) +
-                " " + Last(lines));
+  CheckText(
+      "... and all of them arrive", "1000 caught 1000 messages",
+      std::to_string(Count(lines, "debuggee\\.exe: \\.*(\\[Glimmer\\]message|other) [0-9]*$")) +
+          " " + Last(lines));
 
   // Output that went away: the reader takes one line and leaves; the next
   // messages end the listening long before its 20 s.
