@@ -1,6 +1,7 @@
 #include "tests/e2e/suite.h"
 
 #include <cstdio>
+#include <regex>
 
 namespace suite {
 
@@ -118,6 +119,17 @@ std::string Joined(const Lines& lines, const std::string& separator) {
   for (const std::string& line : lines) out += (out.empty() ? "" : separator) + line;
   return out;
 }
+
+std::string First(const Lines& lines) { return lines.empty() ? "" : lines.front(); }
+std::string Last(const Lines& lines) { return lines.empty() ? "" : lines.back(); }
+
+long Count(const Lines& lines, const std::string& pattern) {
+  long n = 0;
+  for (const std::string& line : lines) n += std::regex_search(line, std::regex(pattern)) ? 1 : 0;
+  return n;
+}
+
+std::wstring Viewer() { return Quoted(WorkPath(L"LumenkeepTrace.exe")); }
 
 HANDLE OutputFile(const std::wstring& path) {
   return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

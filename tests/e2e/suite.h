@@ -35,6 +35,11 @@ std::string Utf8(const std::wstring& text);
 
 Lines ReadLines(const std::wstring& path);
 std::string Joined(const Lines& lines, const std::string& separator);
+std::string First(const Lines& lines);  // "" when there is none
+std::string Last(const Lines& lines);
+long Count(const Lines& lines, const std::string& pattern);  // lines that match the regex
+
+std::wstring Viewer();  // the trace viewer in the suite's folder, quoted
 
 // A new file a started program may write to; the null device.
 HANDLE OutputFile(const std::wstring& path);

@@ -13,7 +13,6 @@ namespace suite {
 
 namespace {
 
-std::wstring Viewer() { return Quoted(WorkPath(L"LumenkeepTrace.exe")); }
 std::wstring Debuggee() { return WorkPath(L"debuggee.exe"); }
 
 // The viewer's output and errors, and its exit code in *code.
@@ -23,15 +22,6 @@ Lines View(const std::wstring& arguments, long* code = nullptr) {
   if (code != nullptr) *code = exitCode;
   return ReadLines(out);
 }
-
-long Count(const Lines& lines, const std::string& pattern) {
-  long n = 0;
-  for (const std::string& line : lines) n += std::regex_search(line, std::regex(pattern)) ? 1 : 0;
-  return n;
-}
-
-std::string First(const Lines& lines) { return lines.empty() ? "" : lines.front(); }
-std::string Last(const Lines& lines) { return lines.empty() ? "" : lines.back(); }
 
 }  // namespace
 

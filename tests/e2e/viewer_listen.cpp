@@ -7,7 +7,6 @@
 // output that went away ends the listening; Ctrl+C ends an open-ended
 // listening with the count. Each listener runs in a console of its own, so
 // that Ctrl+C reaches it alone.
-#include <regex>
 #include <string>
 
 #include "tests/e2e/suite.h"
@@ -15,8 +14,6 @@
 namespace suite {
 
 namespace {
-
-std::wstring Viewer() { return Quoted(WorkPath(L"LumenkeepTrace.exe")); }
 
 struct Listener {
   HANDLE process = nullptr;
@@ -64,14 +61,6 @@ void HoldChannel() {
   CloseHandle(out);
   WaitForText(held, "taken");
 }
-
-long Count(const Lines& lines, const std::string& pattern) {
-  long n = 0;
-  for (const std::string& line : lines) n += std::regex_search(line, std::regex(pattern)) ? 1 : 0;
-  return n;
-}
-
-std::string Last(const Lines& lines) { return lines.empty() ? "" : lines.back(); }
 
 // Whole seconds, rounded up, since START (GetTickCount64), and no fewer than
 // LIMIT: the check reads as the limit when it held.
