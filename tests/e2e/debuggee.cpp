@@ -17,12 +17,27 @@
 //                              writer that ended halfway would
 //   debuggee ignore-ctrl-c MODE...
 //                              MODE, with Ctrl+C ignored
+// and what the listener's measurements need:
+//   debuggee timed N GAP_MS [quiet]  N messages GAP_MS ms apart; prints
+//                              how many and the slowest write (unless
+//                              quiet), returns its ms
+//   debuggee writers N [STEADY_GAP_MS]  starts N short-lived copies of
+//                              itself one after another, each writing one
+//                              message, beside a steady writer when
+//                              STEADY_GAP_MS is given; prints the slowest
+//                              write and how many got an id an earlier one had
+//   debuggee probe IMAGE       prints the handle count and private bytes
+//                              that the system lists for the running
+//                              process named IMAGE
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -52,6 +67,110 @@ int HoldChannel(long ms) {
   Sleep(static_cast<DWORD>(ms));
   CloseHandle(ready);
   return 0;
+}
+
+// Writes N messages GAP_MS apart; the slowest write's ms.
+DWORD Timed(long n, DWORD gapMs) {
+  DWORD slowest = 0;
+  for (long i = 0; i < n; ++i) {
+    char text[64];
+    snprintf(text, sizeof text, "[Glimmer]timed %ld", i);
+    const ULONGLONG start = GetTickCount64();
+    OutputDebugStringA(text);
+    const auto took = static_cast<DWORD>(GetTickCount64() - start);
+    if (took > slowest) slowest = took;
+    if (gapMs != 0) Sleep(gapMs);
+  }
+  return slowest;
+}
+
+// A writer that stays: one message every gap until asked to stop.
+struct Steady {
+  DWORD gapMs;
+  volatile LONG stop = 0;
+  long written = 0;
+  DWORD slowest = 0;
+};
+
+DWORD WINAPI WriteSteadily(void* context) {
+  auto& steady = *static_cast<Steady*>(context);
+  while (InterlockedCompareExchange(&steady.stop, 0, 0) == 0) {
+    const DWORD took = Timed(1, steady.gapMs);
+    steady.slowest = took > steady.slowest ? took : steady.slowest;
+    ++steady.written;
+  }
+  return 0;
+}
+
+// One short-lived child that writes once; its write's ms come back as its
+// exit code.
+bool RunWriter(const std::wstring& command, DWORD& pid, DWORD& took) {
+  std::wstring line = command;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return false;
+  pid = process.dwProcessId;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  GetExitCodeProcess(process.hProcess, &took);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+// N children one after another, beside a steady writer when STEADY_GAP_MS is
+// given; counts the children that got an id an earlier one had.
+int Writers(long n, DWORD steadyGapMs) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring command = L"\"" + std::wstring(self) + L"\" timed 1 0 quiet";
+  Steady steady{steadyGapMs};
+  const HANDLE thread =
+      steadyGapMs != 0 ? CreateThread(nullptr, 0, WriteSteadily, &steady, 0, nullptr) : nullptr;
+  std::set<DWORD> ids;
+  long reused = 0;
+  DWORD slowest = 0;
+  for (long i = 0; i < n; ++i) {
+    DWORD pid = 0, took = 0;
+    if (!RunWriter(command, pid, took)) return 99;
+    reused += ids.insert(pid).second ? 0 : 1;
+    slowest = took > slowest ? took : slowest;
+  }
+  InterlockedExchange(&steady.stop, 1);
+  if (thread != nullptr) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  printf("%ld short-lived writers (%ld of them got an earlier one's id); slowest write: %lu ms\n",
+         n, reused, slowest);
+  if (thread != nullptr)
+    printf("steady writer: %ld messages; slowest write: %lu ms\n", steady.written, steady.slowest);
+  return 0;
+}
+
+// The handle count and private bytes (the page-file usage: the memory
+// committed to the process alone) that the system lists for the process.
+int Probe(const wchar_t* image) {
+  using QueryFn = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  std::vector<unsigned char> list(1 << 20);
+  if (query == nullptr || query(5, list.data(), static_cast<ULONG>(list.size()), nullptr) < 0)
+    return 1;
+  for (std::size_t at = 0;;) {
+    const auto* p = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(list.data() + at);
+    const std::wstring name(p->ImageName.Buffer != nullptr ? p->ImageName.Buffer : L"",
+                            p->ImageName.Length / sizeof(wchar_t));
+    if (_wcsicmp(name.c_str(), image) == 0) {
+      printf("handles %lu, private bytes %llu\n", p->HandleCount,
+             static_cast<unsigned long long>(p->VirtualMemoryCounters.PagefileUsage));
+      return 0;
+    }
+    if (p->NextEntryOffset == 0) return 1;
+    at += p->NextEntryOffset;
+  }
 }
 
 std::wstring OwnImageName() {
@@ -101,12 +220,21 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   } else if (mode == L"hold-channel") {
     return HoldChannel(n);
+  } else if (mode == L"timed" && argc > 3) {
+    const DWORD slowest = Timed(n, wcstoul(argv[3], nullptr, 10));
+    if (argc < 5) printf("%ld written; slowest write: %lu ms\n", n, slowest);
+    return static_cast<int>(slowest);
+  } else if (mode == L"writers") {
+    return Writers(n, argc > 3 ? wcstoul(argv[3], nullptr, 10) : 0);
+  } else if (mode == L"probe" && argc > 2) {
+    return Probe(argv[2]);
   } else if (mode == L"spawn" && argc > 2) {
     return Spawn(argv[2]);
   } else {
     fprintf(stderr,
             "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"
             " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS |"
+            " timed N GAP_MS [quiet] | writers N [STEADY_GAP_MS] | probe IMAGE |"
             " ignore-ctrl-c MODE...\n");
     return 2;
   }

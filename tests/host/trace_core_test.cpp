@@ -26,6 +26,8 @@ class SimDebugger final : public trace::DebugSystem {
   std::map<std::uintptr_t, std::vector<unsigned char>> pages;
   std::deque<DebugEvent> events;
   bool failWhenDone = false;  // the wait fails once the script is played
+  // 'x' from xFrom up to xTo, then zeros, held without storing them.
+  std::uintptr_t xFrom = 0, xTo = 0;
   std::vector<std::uint32_t> continued;
   std::vector<trace::SystemHandle> closed;
   std::vector<std::uint32_t> detached;
@@ -48,6 +50,10 @@ class SimDebugger final : public trace::DebugSystem {
   void Continue(const DebugEvent&, std::uint32_t status) override { continued.push_back(status); }
   bool Read(trace::SystemHandle, std::uintptr_t address, void* into, std::size_t size) override {
     for (std::size_t i = 0; i < size; ++i, ++address) {
+      if (address >= xFrom && address < xTo + 4096) {
+        static_cast<unsigned char*>(into)[i] = address < xTo ? 'x' : 0;
+        continue;
+      }
       const auto page = pages.find(address / 4096);
       if (page == pages.end()) return false;
       static_cast<unsigned char*>(into)[i] = page->second[address % 4096];
@@ -122,6 +128,21 @@ TEST(TraceViewerDebuggee, ReadsMessagesAcrossPagesFromAnyAddress) {
     debugger.Put(c.at, bytes.data(), bytes.size());
     const trace::Line line = trace::ReadDebugString(debugger, H(1), String(1, c.at, c.unicode));
     EXPECT_EQ(c.expected, trace::FormatLine(line)) << c.what;
+  }
+}
+
+TEST(TraceViewerDebuggee, CutsAMessageLongerThanItsOwnLimit) {
+  constexpr std::uintptr_t kAt = 1 << 30;
+  for (const bool unicode : {false, true}) {
+    for (const std::size_t length : {trace::kMaxMessageUnits, trace::kMaxMessageUnits + 1}) {
+      SimDebugger debugger;
+      debugger.xFrom = kAt;
+      debugger.xTo = kAt + length * (unicode ? 2 : 1);
+      const trace::Line line = trace::ReadDebugString(debugger, H(1), String(1, kAt, unicode));
+      EXPECT_EQ(length == trace::kMaxMessageUnits ? Cut::kWhole : Cut::kByViewer, line.cut)
+          << unicode << " " << length;
+      EXPECT_EQ(trace::kMaxMessageUnits * (unicode ? 3 : 1), line.message.size()) << unicode;
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include "tools/trace/format.h"
 #include "tools/trace/options.h"
+#include "tools/trace/output.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ TEST(TraceViewerOptions, ReadsOptionsBeforeTheProgramOrListen) {
       {{L"--only", L""}, false, false, false, L"", 0, 0, true},
       {{L"--bogus", L"L.exe"}, false, false, false, L"", 0, 0, true},
       {{L"--listen", L"60", L"more"}, false, false, true, L"", 60, 0, true},
+      {{L"--only", L"a", L"--only", L"b", L"L.exe"}, false, false, false, L"a", 0, 0, true},
   };
   for (const OptionsCase& c : cases) {
     const Options got = ParseOptions(c.arguments);
@@ -91,6 +93,7 @@ TEST(TraceViewerOptions, FindsTheProgramAsTheRuntimeSplitsTheCommandLine) {
       {L"v.exe --only \"a \\\"b\\\" c\" prog.exe \"x  y\"", 3, L"prog.exe \"x  y\""},
       {L"v.exe --only \"a\"\"b c\" prog.exe", 3, L"prog.exe"},
       {L"v.exe --only a\\\\\" b\" prog.exe", 3, L"prog.exe"},
+      {L"v.exe --only \"a\\\" b\" prog.exe", 3, L"prog.exe"},
       {L"v.exe --time", 2, L""},
       {L"v.exe", 0, L"v.exe"},
   };
@@ -132,12 +135,47 @@ TEST(TraceViewerFormat, TimeOriginAndCut) {
       trace::FormatLine(line));
 }
 
+TEST(TraceViewerFormat, CountLineAndSystemMessageInserts) {
+  EXPECT_EQ("caught 1 message", trace::CountLine(1, false, 1, 0));
+  EXPECT_EQ("caught 0 messages, 0 shown, 2 of them dropped while the output was not read",
+            trace::CountLine(0, true, 0, 2));
+  EXPECT_EQ("README.txt is not a valid Win32 application; 100% README.txt%0",
+            trace::FillInserts("%1 is not a valid Win32 application; 100% %12%0", "README.txt"));
+}
+
 TEST(TraceViewerFormat, OnlyLetsThroughMessagesContainingTheText) {
   EXPECT_TRUE(trace::Shown("[Glimmer]AC mode", ""));
   EXPECT_TRUE(trace::Shown("[Glimmer]AC mode", "[Glimmer]"));
   EXPECT_TRUE(trace::Shown("x [Glimmer]", "[Glimmer]"));
   EXPECT_FALSE(trace::Shown("[glimmer]AC mode", "[Glimmer]"));
   EXPECT_FALSE(trace::Shown("", "[Glimmer]"));
+}
+
+// Takes three lines, then fails.
+struct SimSink final : trace::Sink {
+  std::vector<std::string> lines;
+  int attempts = 0;
+  bool Write(const std::string& line) override {
+    if (++attempts > 3) return false;
+    lines.push_back(line);
+    return true;
+  }
+};
+
+TEST(TraceViewerOutput, FiltersStampsAndStopsWritingOnceTheOutputFails) {
+  SimSink sink;
+  Options options;
+  options.time = true;
+  options.only = L"[Glimmer]";
+  trace::Output output(sink, options);
+  output.Say("said");
+  for (const char* message : {"[Glimmer]a", "other", "[Glimmer]b", "[Glimmer]c", "[Glimmer]d"}) {
+    trace::Line line;
+    line.message = message;
+    output.Show(line, 1.5);
+  }
+  EXPECT_EQ((std::vector<std::string>{"said", "1.500 [Glimmer]a", "1.500 [Glimmer]b"}), sink.lines);
+  EXPECT_EQ(4, sink.attempts) << "wrote on after the output failed";
 }
 
 }  // namespace

@@ -9,7 +9,8 @@ manifest asking for asInvoker and no UI access and nothing else, icon groups
 program with the same manifest and icon. Both: version information from the
 project's version, no build timestamp, ASLR with relocations, NX,
 terminal-server aware, and NO_SEH backed by code that never touches the SEH
-chain. Prints every value it checks, as "ok: ..." or "Test failed: ...".
+chain. LumenkeepTrace's help text names the project's version in its first
+line. Prints every value it checks, as "ok: ..." or "Test failed: ...".
 """
 import re
 import subprocess
@@ -129,6 +130,14 @@ def check_common(name, path, version, description, subsystem):
     return found
 
 
+def help_first_line(path):
+    """The line before the usage line of the viewer's help, as the executable holds it."""
+    with open(path, "rb") as f:
+        data = f.read()
+    end = data.find(b"\nusage: LumenkeepTrace ")
+    return data[data.rfind(b"\0", 0, end) + 1:end].decode(errors="replace") if end > 0 else None
+
+
 def main():
     version, build = sys.argv[1], sys.argv[2]
     found = check_common("Lumenkeep", f"{build}/Lumenkeep.exe", version,
@@ -139,6 +148,8 @@ def main():
           [RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST], sorted({k for k, _ in found}))
     check_common("LumenkeepTrace", f"{build}/LumenkeepTrace.exe", version,
                  "LumenkeepTrace: shows the trace messages of Lumenkeep", 3)
+    check("LumenkeepTrace --help first line", f"LumenkeepTrace {version}",
+          help_first_line(f"{build}/LumenkeepTrace.exe"))
     print(f"executable shape: {passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 

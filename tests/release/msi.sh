@@ -30,7 +30,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$build/release-files/"*.exe "$work/"
 { cat "$build/README.txt"; printf 'This is %s.\r\n' "$newer"; } >"$work/README.txt"
-python3 "$src/cmake/make-msi.py" "$src" "$newer" "$work/newer.msi" "$work/"*.exe "$work/README.txt"
+python3 "$src/packaging/make-msi.py" "$src" "$newer" "$work/newer.msi" "$work/"*.exe "$work/README.txt"
 msiexec /x "$work/newer.msi" >/dev/null  # what an interrupted run may have left
 msiexec /x "$msi" >/dev/null
 

@@ -6,7 +6,8 @@
 # unsigned reproducible build; the signed Lumenkeep.exe runs -OFF end to end
 # under Wine (PREFIX: the e2e stand-in for the driver); the manifests parse,
 # carry what winget and Scoop require, and name the version and the zip's
-# address and SHA-256. The release is then made again unsigned.
+# address and SHA-256; the test bundle holds the signed executables. The
+# release is then made again unsigned.
 #   published.sh SOURCE_DIR BUILD_DIR VERSION [PREFIX LOADER]
 set -uo pipefail
 src=$1 build=$2 version=$3 prefix=${4:-} loader=${5:-}
@@ -33,14 +34,17 @@ declare -A certificate=(
 for form in PKCS12 PEM; do
   # shellcheck disable=SC2086 # the settings are words
   env ${certificate[$form]} LUMENKEEP_RELEASE_URL=$url cmake --build "$build" --target package >/dev/null
-  rm -rf "$work/zip" "$work/msi"
+  rm -rf "$work/zip" "$work/msi" "$work/tests"
   (mkdir "$work/zip" && cd "$work/zip" && cmake -E tar xf "$build/$zip")
+  (mkdir "$work/tests" && cd "$work/tests" && cmake -E tar xf "$build/${zip%.zip}-tests.zip")
   msiextract -C "$work/msi" "$msi" >/dev/null
   check "$form: the MSI verifies" yes "$(verifies "$msi")"
   for exe in Lumenkeep.exe LumenkeepTrace.exe; do
     check "$form: $exe in the zip verifies" yes "$(verifies "$work/zip/$exe")"
     check "$form: the MSI's $exe is the zip's" same \
       "$(cmp -s "$work/zip/$exe" "$work/msi/Program Files/Lumenkeep/$exe" && echo same)"
+    check "$form: the test bundle's $exe is the zip's" same \
+      "$(cmp -s "$work/zip/$exe" "$work/tests/$exe" && echo same)"
     osslsigncode remove-signature -in "$work/zip/$exe" -out "$work/$exe" >/dev/null
     check "$form: $exe without its signature is the unsigned build" same \
       "$(cmp -s "$work/$exe" "$build/$exe" && echo same)"

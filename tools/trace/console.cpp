@@ -65,12 +65,13 @@ std::string FromAnsi(const std::string& text) { return Utf8(Wide(text, CP_ACP));
 std::string ImageName(HANDLE process) {
   wchar_t path[MAX_PATH * 4];
   DWORD size = sizeof path / sizeof path[0];
-  if (process == nullptr || QueryFullProcessImageNameW(process, 0, path, &size) == 0) return "?";
+  if (process == nullptr || QueryFullProcessImageNameW(process, 0, path, &size) == 0)
+    return kUnknownImage;
   const std::wstring full(path, size);
   return Utf8(full.substr(full.find_last_of(L"\\/") + 1));
 }
 
-std::string WithSystemError(const std::string& text, DWORD error) {
+std::string WithSystemError(const std::string& text, DWORD error, const std::string& insert) {
   wchar_t* message = nullptr;
   const DWORD size = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -80,7 +81,10 @@ std::string WithSystemError(const std::string& text, DWORD error) {
   while (!said.empty() && (said.back() == L'\n' || said.back() == L'\r' || said.back() == L' '))
     said.pop_back();
   const std::string number = "error " + std::to_string(error);
-  return text + ": " + (said.empty() ? number : Utf8(said) + " (" + number + ")");
+  return text + ": " +
+         (said.empty() ? number
+                       : (insert.empty() ? Utf8(said) : FillInserts(Utf8(said), insert)) + " (" +
+                             number + ")");
 }
 
 double Elapsed() { return static_cast<double>(GetTickCount64() - kStart) / 1000.0; }

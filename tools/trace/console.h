@@ -7,11 +7,18 @@
 
 #include <string>
 
+#include "tools/trace/output.h"
+
 namespace trace {
 
 // Writes one line to standard output: UTF-16 to a console, UTF-8 when
 // redirected. False when it could not be written (a pipe whose reader ended).
 bool Print(const std::string& line);
+// Print as a Sink for the output path.
+class ConsoleSink final : public Sink {
+ public:
+  bool Write(const std::string& line) override { return Print(line); }
+};
 // Writes "LumenkeepTrace: TEXT" to standard error.
 void Tell(const std::string& text);
 // Tells TEXT and returns `code`.
@@ -19,10 +26,10 @@ int Fail(int code, const std::string& text);
 
 std::string Utf8(const std::wstring& text);
 std::string FromAnsi(const std::string& text);
-// The file name of the process's image, "?" when it cannot be asked.
+// The file name of the process's image, kUnknownImage when it cannot be asked.
 std::string ImageName(HANDLE process);
-// "TEXT: the system's message (error N)"
-std::string WithSystemError(const std::string& text, DWORD error);
+// "TEXT: the system's message (error N)", its inserts filled with `insert`.
+std::string WithSystemError(const std::string& text, DWORD error, const std::string& insert = "");
 
 // Seconds since the viewer started.
 double Elapsed();

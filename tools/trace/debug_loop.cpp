@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <utility>
 
 namespace trace {
 
@@ -145,19 +146,21 @@ class Watch {
 }  // namespace
 
 Line ReadDebugString(DebugSystem& system, SystemHandle process, const DebugEvent& event) {
-  Line line;
+  Cut cut = Cut::kWhole;
   std::size_t units = 0;
+  std::string message;
   if (event.unicode) {
-    const std::u16string text = ReadUnits<char16_t>(system, process, event.address, &line.cut);
+    const std::u16string text = ReadUnits<char16_t>(system, process, event.address, &cut);
     units = text.size();
-    line.message = Utf8(text);
+    message = Utf8(text);
   } else {
-    const std::string text = ReadUnits<char>(system, process, event.address, &line.cut);
+    const std::string text = ReadUnits<char>(system, process, event.address, &cut);
     units = text.size();
-    line.message = system.FromAnsi(text);
+    message = system.FromAnsi(text);
   }
-  if (line.cut == Cut::kWhole && units == kSystemCutUnits) line.cut = Cut::kMaybeBySystem;
-  if (line.cut == Cut::kWhole) line.message = StripEnd(line.message);
+  if (cut == Cut::kWhole && units == kSystemCutUnits) cut = Cut::kMaybeBySystem;
+  Line line;
+  SetMessage(line, std::move(message), cut);
   return line;
 }
 

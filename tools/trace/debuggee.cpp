@@ -3,6 +3,8 @@
 #include "tools/trace/console.h"
 #include "tools/trace/debug_loop.h"
 #include "tools/trace/modes.h"
+#include "tools/trace/output.h"
+#include "tools/trace/owned.h"
 
 namespace trace {
 
@@ -60,7 +62,7 @@ DebugEvent Translate(const DEBUG_EVENT& raw) {
 
 class WindowsDebugger final : public DebugSystem {
  public:
-  explicit WindowsDebugger(const Options& options) : options_(options), only_(Utf8(options.only)) {}
+  explicit WindowsDebugger(Output& output) : output_(output) {}
 
   Wait WaitForEvent(DebugEvent& event) override {
     DEBUG_EVENT raw = {};
@@ -85,43 +87,43 @@ class WindowsDebugger final : public DebugSystem {
   std::string FromAnsi(const std::string& text) override { return trace::FromAnsi(text); }
   void Detach(std::uint32_t pid) override { DebugActiveProcessStop(pid); }
   bool StopRequested() override {
-    return outputFailed_ || WaitForSingleObject(StopEvent(), 0) == WAIT_OBJECT_0;
+    return output_.Failed() || WaitForSingleObject(StopEvent(), 0) == WAIT_OBJECT_0;
   }
-  void Show(const Line& line) override {
-    if (!Shown(line.message, only_)) return;
-    Line shown = line;
-    shown.time = options_.time;
-    shown.seconds = Elapsed();
-    Say(FormatLine(shown));
-  }
-  void Say(const std::string& text) override {
-    if (!outputFailed_ && !Print(text)) outputFailed_ = true;
-  }
+  void Show(const Line& line) override { output_.Show(line, Elapsed()); }
+  void Say(const std::string& text) override { output_.Say(text); }
 
-  bool OutputFailed() const { return outputFailed_; }
   DWORD WaitError() const { return waitError_; }
 
  private:
-  const Options& options_;
-  const std::string only_;
+  Output& output_;
   const WaitForDebugEventExFn wait_ = WaitFunction();
-  bool outputFailed_ = false;
   DWORD waitError_ = 0;
+};
+
+// The debuggee's process and first thread, each closed by its owner.
+struct Started {
+  OwnedHandle process;
+  OwnedHandle thread;
 };
 
 // The debuggee gets a process group of its own, so that Ctrl+C in the
 // viewer's console is the viewer's alone.
-bool Start(const std::wstring& command, PROCESS_INFORMATION& process) {
+bool Start(const std::wstring& command, Started& started) {
   std::wstring line = command;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  return !command.empty() && (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
-                                             DEBUG_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr,
-                                             nullptr, &startup, &process) != 0);
+  PROCESS_INFORMATION process = {};
+  if (command.empty() || CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
+                                        DEBUG_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
+                                        &startup, &process) == 0)
+    return false;
+  started.process = OwnedHandle(process.hProcess);
+  started.thread = OwnedHandle(process.hThread);
+  return true;
 }
 
-int Report(Ending ending, const WindowsDebugger& debugger, HANDLE process) {
-  if (debugger.OutputFailed())
+int Report(Ending ending, const Output& output, const WindowsDebugger& debugger, HANDLE process) {
+  if (output.Failed())
     return Fail(3, "cannot write the output any more; stopped watching, the program runs on");
   if (ending == Ending::kWaitFailed) {
     return Fail(3, WithSystemError("cannot wait for debug events", debugger.WaitError()) +
@@ -140,18 +142,21 @@ int Report(Ending ending, const WindowsDebugger& debugger, HANDLE process) {
 
 }  // namespace
 
-int RunUnderDebugger(const Options& options, const std::wstring& command) {
-  PROCESS_INFORMATION process = {};
-  if (!Start(command, process))
-    return Fail(3, WithSystemError("cannot start " + Utf8(command), GetLastError()));
-  CloseHandle(process.hThread);
+int RunUnderDebugger(const Options& options, const std::wstring& program,
+                     const std::wstring& command) {
+  Started started;
+  if (!Start(command, started)) {
+    return Fail(3, WithSystemError("cannot start " + Utf8(command), GetLastError(), Utf8(program)));
+  }
+  started.thread.Reset();
   // Should the viewer itself end unexpectedly, its debuggees run on.
   DebugSetProcessKillOnExit(FALSE);
   StopOnConsoleControl();
-  WindowsDebugger debugger(options);
+  ConsoleSink sink;
+  Output output(sink, options);
+  WindowsDebugger debugger(output);
   const Ending ending = WatchDebuggees(debugger);
-  const int code = Report(ending, debugger, process.hProcess);
-  CloseHandle(process.hProcess);
+  const int code = Report(ending, output, debugger, started.process.Get());
   Finished();
   return code;
 }

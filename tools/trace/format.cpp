@@ -1,6 +1,7 @@
 #include "tools/trace/format.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace trace {
 
@@ -116,8 +117,42 @@ std::string FormatLine(const Line& line) {
   return out + EscapeControls(line.message) + CutMark(line.cut);
 }
 
+void SetMessage(Line& line, std::string message, Cut cut) {
+  line.cut = cut;
+  line.message = std::move(message);
+  if (cut == Cut::kWhole) line.message = StripEnd(line.message);
+}
+
 bool Shown(const std::string& message, const std::string& only) {
   return only.empty() || message.find(only) != std::string::npos;
+}
+
+std::string CountLine(unsigned long caught, bool only, unsigned long shown, unsigned long dropped) {
+  std::string count = "caught " + std::to_string(caught) + (caught == 1 ? " message" : " messages");
+  if (only) count += ", " + std::to_string(shown) + " shown";
+  if (dropped != 0)
+    count += ", " + std::to_string(dropped) + " of them dropped while the output was not read";
+  return count;
+}
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+std::string FillInserts(const std::string& message, const std::string& insert) {
+  std::string out;
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    if (message[i] != '%' || i + 1 == message.size() || !IsDigit(message[i + 1]) ||
+        message[i + 1] == '0') {
+      out += message[i];
+      continue;
+    }
+    out += insert;
+    i += i + 2 < message.size() && IsDigit(message[i + 2]) ? 2 : 1;
+  }
+  return out;
 }
 
 }  // namespace trace

@@ -26,6 +26,9 @@ enum class Cut {
   kUnreadable       // the writer's memory could not be read to the end
 };
 
+// Shown for a writing process whose image name is not known.
+constexpr char kUnknownImage[] = "?";
+
 // Drops the terminator and the line end a message conventionally ends with.
 std::string StripEnd(std::string text);
 
@@ -47,10 +50,21 @@ struct Line {
   Cut cut = Cut::kWhole;
 };
 
+// Sets the line's message and how it was cut; a whole message loses the
+// line end it conventionally ends with, a cut one keeps all it holds.
+void SetMessage(Line& line, std::string message, Cut cut);
+
 // "[S.SSS ][PID IMAGE: ]message[ (how it was cut)]"
 std::string FormatLine(const Line& line);
 
 // Whether --only TEXT lets the message through (an empty TEXT lets all).
 bool Shown(const std::string& message, const std::string& only);
+
+// Listen mode's last line: "caught N message(s)[, S shown][, D of them
+// dropped while the output was not read]".
+std::string CountLine(unsigned long caught, bool only, unsigned long shown, unsigned long dropped);
+
+// A system message with its inserts (%1 to %99) filled with `insert`.
+std::string FillInserts(const std::string& message, const std::string& insert);
 
 }  // namespace trace

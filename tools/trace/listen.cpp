@@ -1,171 +1,150 @@
 // Listen mode on Windows: every program's messages, system-wide, through the
-// channel that programs running without a debugger write to. One thread
-// receives (handover.cpp) while the main thread prints, so that writers never
-// wait on the viewer's output.
-#include <map>
-#include <memory>
-
+// channel that programs running without a debugger write to. The channel is
+// claimed as channel_claim.cpp decides; one thread receives (handover.cpp)
+// and names the writers (writer_names.cpp) while the main thread prints, so
+// that writers never wait on the viewer's output.
+#include "tools/trace/channel_claim.h"
 #include "tools/trace/console.h"
 #include "tools/trace/handover.h"
 #include "tools/trace/modes.h"
+#include "tools/trace/output.h"
+#include "tools/trace/owned.h"
+#include "tools/trace/writer_names.h"
 
 namespace trace {
 
 namespace {
 
 constexpr DWORD kQuietMs = 1000;                // then the buffer is offered again
-constexpr DWORD kWritersWaitMs = 11000;         // a writer waits 10 s for the buffer at most
-constexpr DWORD kListenerEndingMs = 2000;       // a listener that ends lets go of the channel
 constexpr std::size_t kQueueBytes = 16u << 20;  // messages waiting to be printed
 
 // A 4096-byte section holding the writer's process id and its 8-bit text,
 // and two events to hand it over. There is one such channel per session: a
 // second listener would take every other message from the first.
-struct Channel {
-  HANDLE section = nullptr;
-  HANDLE ready = nullptr;
-  HANDLE data = nullptr;
-  const unsigned char* view = nullptr;
-  bool existed = false;
-  DWORD error = ERROR_SUCCESS;  // of the first creation that failed
-
-  Channel() {
-    section = Create([] {
+class WindowsChannel final : public ChannelObjects {
+ public:
+  Opened Open() override {
+    existed_ = false;
+    error_ = ERROR_SUCCESS;
+    section_ = Create([] {
       return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kChannelBytes,
                                 L"DBWIN_BUFFER");
     });
-    ready = Create([] { return CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"); });
-    data = Create([] { return CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY"); });
-    if (section != nullptr && !existed) {
-      view = static_cast<const unsigned char*>(
-          MapViewOfFile(section, FILE_MAP_READ, 0, 0, kChannelBytes));
-      if (view == nullptr && error == ERROR_SUCCESS) error = GetLastError();
+    ready_ = Create([] { return CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"); });
+    data_ = Create([] { return CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY"); });
+    if (section_)
+      view_ = OwnedView(MapViewOfFile(section_.Get(), FILE_MAP_READ, 0, 0, kChannelBytes));
+    if (section_ && view_.Get() == nullptr && error_ == ERROR_SUCCESS) error_ = GetLastError();
+    if (view_.Get() == nullptr || !ready_ || !data_) {
+      Close();
+      return Opened::kFailed;
     }
+    return existed_ ? Opened::kExisted : Opened::kCreated;
   }
-  ~Channel() {
-    if (view != nullptr) UnmapViewOfFile(view);
-    for (HANDLE h : {section, ready, data})
-      if (h != nullptr) CloseHandle(h);
+  void Close() override {
+    view_.Reset();
+    for (OwnedHandle* h : {&section_, &ready_, &data_}) h->Reset();
   }
-  Channel(const Channel&) = delete;
-  Channel& operator=(const Channel&) = delete;
+  // Asked without taking it: a listener sets it whenever it is idle, writers
+  // that wait for it never do.
+  bool ReadySet() override {
+    struct EventState {
+      LONG type;
+      LONG state;
+    };
+    using NtQueryEventFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static const auto query = reinterpret_cast<NtQueryEventFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryEvent")));
+    EventState state = {};
+    return query != nullptr && query(ready_.Get(), 0, &state, sizeof state, nullptr) >= 0 &&
+           state.state != 0;
+  }
+  void Copy(unsigned char (&into)[kChannelBytes]) override {
+    memcpy(into, view_.Get(), kChannelBytes);
+  }
+  std::uint64_t NowMs() override { return GetTickCount64(); }
+  void Pause(std::uint32_t ms) override { Sleep(ms); }
 
-  bool Usable() const { return view != nullptr && ready != nullptr && data != nullptr; }
+  const unsigned char* View() const { return view_.Get(); }
+  HANDLE Data() const { return data_.Get(); }
+  HANDLE Ready() const { return ready_.Get(); }
+  DWORD Error() const { return error_; }
 
  private:
   // The channel's objects exist only while someone holds them open.
   template <typename Make>
-  HANDLE Create(Make make) {
+  OwnedHandle Create(Make make) {
     SetLastError(ERROR_SUCCESS);
-    HANDLE h = make();
-    if (h != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) existed = true;
-    if (h == nullptr && error == ERROR_SUCCESS) error = GetLastError();
+    OwnedHandle h(make());
+    if (h && GetLastError() == ERROR_ALREADY_EXISTS) existed_ = true;
+    if (!h && error_ == ERROR_SUCCESS) error_ = GetLastError();
     return h;
   }
+
+  OwnedHandle section_, ready_, data_;
+  OwnedView view_;
+  bool existed_ = false;
+  DWORD error_ = ERROR_SUCCESS;  // of the first creation that failed
 };
 
-// Whether "buffer ready" is set, asked without taking it. A listener sets it
-// whenever it is idle; writers that wait for it never do.
-bool ReadySet(HANDLE ready) {
-  struct EventState {
-    LONG type;
-    LONG state;
-  };
-  using NtQueryEventFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-  static const auto query = reinterpret_cast<NtQueryEventFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryEvent")));
-  EventState state = {};
-  return ready != nullptr && query != nullptr &&
-         query(ready, 0, &state, sizeof state, nullptr) >= 0 && state.state != 0;
+std::uint64_t Ticks(const FILETIME& time) {
+  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
 }
 
-// The channel's objects outlive a listener while writers that were waiting
-// for it still hold them, up to 10 s each, and for a moment while it ends. A
-// listener is told from them by the buffer it offers; without one, the
-// writers are waited out.
-enum class Opened { kYes, kHeldByListener, kFailed };
-
-Opened Open(std::unique_ptr<Channel>& channel) {
-  const ULONGLONG start = GetTickCount64();
-  for (bool told = false;; Sleep(100)) {
-    channel.reset();
-    channel = std::make_unique<Channel>();
-    if (!channel->existed) return channel->Usable() ? Opened::kYes : Opened::kFailed;
-    const ULONGLONG waited = GetTickCount64() - start;
-    if (ReadySet(channel->ready) ? waited >= kListenerEndingMs : waited >= kWritersWaitMs)
-      return Opened::kHeldByListener;
-    if (!ReadySet(channel->ready) && !told) {
-      Tell("waiting up to 11 s for programs that were writing to a listener that has ended");
-      told = true;
-    }
-  }
-}
-
-// The writer's image name. The process's handle is kept with it, so that its
-// id is not given to another process meanwhile; once the process has ended,
-// the name is asked again.
-class ImageNames {
+class WindowsProcesses final : public Processes {
  public:
-  ~ImageNames() {
-    for (auto& known : known_) CloseHandle(known.second.process);
+  Handle Open(std::uint32_t pid) override {
+    return OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
   }
-  std::string Of(DWORD pid) {
-    auto found = known_.find(pid);
-    if (found != known_.end()) {
-      if (WaitForSingleObject(found->second.process, 0) == WAIT_TIMEOUT) return found->second.name;
-      CloseHandle(found->second.process);
-      known_.erase(found);
-    }
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
-    if (process == nullptr) return "?";
-    std::string name = ImageName(process);
-    known_[pid] = {process, name};
-    return name;
+  bool Ended(Handle process) override { return WaitForSingleObject(process, 0) != WAIT_TIMEOUT; }
+  std::uint64_t CreatedAt(Handle process) override {
+    FILETIME created, exited, kernel, user;
+    return GetProcessTimes(process, &created, &exited, &kernel, &user) != 0 ? Ticks(created) : 0;
   }
-
- private:
-  struct Known {
-    HANDLE process;
-    std::string name;  // cppcheck-suppress unusedStructMember ; read through the map
-  };
-  std::map<DWORD, Known> known_;
+  std::string ImageName(Handle process) override { return trace::ImageName(process); }
+  void Close(Handle process) override { CloseHandle(process); }
+  std::uint64_t Now() override {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return Ticks(now);
+  }
 };
 
 // The receiving thread's side of the channel, and the queue it fills.
 class WindowsChannelEnds final : public ChannelEnds {
  public:
-  explicit WindowsChannelEnds(const Channel& channel) : channel_(channel) {}
-  ~WindowsChannelEnds() { CloseHandle(waiting_); }
-  WindowsChannelEnds(const WindowsChannelEnds&) = delete;
-  WindowsChannelEnds& operator=(const WindowsChannelEnds&) = delete;
+  explicit WindowsChannelEnds(const WindowsChannel& channel) : channel_(channel) {}
 
   Wait WaitForData() override {
-    const HANDLE waits[] = {channel_.data, StopEvent()};
+    const HANDLE waits[] = {channel_.Data(), StopEvent()};
     switch (WaitForMultipleObjects(2, waits, FALSE, kQuietMs)) {
       case WAIT_OBJECT_0:
+        arrived_ = processes_.Now();
         return Wait::kData;
       case WAIT_TIMEOUT:
+        names_.Sweep();
         return Wait::kQuiet;
       default:
         return Wait::kStop;
     }
   }
   void Copy(unsigned char (&into)[kChannelBytes]) override {
-    memcpy(into, channel_.view, kChannelBytes);
+    memcpy(into, channel_.View(), kChannelBytes);
   }
-  void HandBack() override { SetEvent(channel_.ready); }
+  void HandBack() override { SetEvent(channel_.Ready()); }
   void Deliver(Record record) override {
-    record.image = images_.Of(record.pid);
+    record.image = names_.Of(record.pid, arrived_);
+    names_.Sweep();
     record.seconds = Elapsed();
     AcquireSRWLockExclusive(&lock_);
     queue_.Push(std::move(record));
     ++caught_;
     ReleaseSRWLockExclusive(&lock_);
-    SetEvent(waiting_);
+    SetEvent(waiting_.Get());
   }
 
   // The printing side.
-  HANDLE Waiting() const { return waiting_; }
+  HANDLE Waiting() const { return waiting_.Get(); }
   bool Take(Record& record) {
     AcquireSRWLockExclusive(&lock_);
     const bool taken = queue_.Pop(record);
@@ -176,12 +155,14 @@ class WindowsChannelEnds final : public ChannelEnds {
   unsigned long Dropped() const { return queue_.Dropped(); }
 
  private:
-  const Channel& channel_;
-  ImageNames images_;
+  const WindowsChannel& channel_;
+  WindowsProcesses processes_;
+  WriterNames names_{processes_};
+  std::uint64_t arrived_ = 0;
   SRWLOCK lock_ = SRWLOCK_INIT;
   RecordQueue queue_{kQueueBytes};
   unsigned long caught_ = 0;
-  const HANDLE waiting_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  const OwnedHandle waiting_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 
 DWORD WINAPI ReceiveThread(void* ends) {
@@ -189,54 +170,25 @@ DWORD WINAPI ReceiveThread(void* ends) {
   return 0;
 }
 
-class Printer {
- public:
-  explicit Printer(const Options& options) : options_(options), only_(Utf8(options.only)) {}
-
-  // Prints what is waiting; false when the output failed.
-  bool PrintWaiting(WindowsChannelEnds& ends) {
-    Record record;
-    while (ends.Take(record)) {
-      Line line;
-      line.origin = true;
-      line.pid = record.pid;
-      line.image = record.image;
-      line.message = FromAnsi(record.text);
-      if (record.full) {
-        line.cut = Cut::kMaybeByChannel;
-      } else {
-        line.message = StripEnd(line.message);
-      }
-      if (!Shown(line.message, only_)) continue;
-      line.time = options_.time;
-      line.seconds = record.seconds;
-      ++shown_;
-      if (!Print(FormatLine(line))) return false;
-    }
-    return true;
+// Prints what is waiting; false when the output failed.
+bool PrintWaiting(WindowsChannelEnds& ends, Output& output) {
+  Record record;
+  while (ends.Take(record)) {
+    Line line;
+    line.origin = true;
+    line.pid = record.pid;
+    line.image = record.image;
+    SetMessage(line, FromAnsi(record.text), record.full ? Cut::kMaybeByChannel : Cut::kWhole);
+    output.Show(line, record.seconds);
   }
-
-  bool PrintCount(const WindowsChannelEnds& ends) const {
-    std::string count = "caught " + std::to_string(ends.Caught()) + " messages";
-    if (!options_.only.empty()) count += ", " + std::to_string(shown_) + " shown";
-    if (ends.Dropped() != 0) {
-      count +=
-          ", " + std::to_string(ends.Dropped()) + " of them dropped while the output was not read";
-    }
-    return Print(count);
-  }
-
- private:
-  const Options& options_;
-  const std::string only_;
-  unsigned long shown_ = 0;
-};
+  return !output.Failed();
+}
 
 // Prints until the time is up, a stop is asked for or the output fails.
-bool PrintUntilDone(const Options& options, WindowsChannelEnds& ends, Printer& printer) {
+bool PrintUntilDone(const Options& options, WindowsChannelEnds& ends, Output& output) {
   const ULONGLONG end = GetTickCount64() + options.seconds * 1000ULL;
   while (true) {
-    if (!printer.PrintWaiting(ends)) return false;
+    if (!PrintWaiting(ends, output)) return false;
     const ULONGLONG now = GetTickCount64();
     if (options.seconds != 0 && now >= end) return true;
     const DWORD timeout = options.seconds != 0 ? static_cast<DWORD>(end - now) : INFINITE;
@@ -246,38 +198,45 @@ bool PrintUntilDone(const Options& options, WindowsChannelEnds& ends, Printer& p
   }
 }
 
-int ListenOn(const Options& options, const Channel& channel) {
+int ListenOn(const Options& options, const WindowsChannel& channel) {
   StopOnConsoleControl();
   WindowsChannelEnds ends(channel);
-  HANDLE receiver = CreateThread(nullptr, 0, ReceiveThread, &ends, 0, nullptr);
-  if (receiver == nullptr)
-    return Fail(3, WithSystemError("cannot start listening", GetLastError()));
+  const OwnedHandle receiver(CreateThread(nullptr, 0, ReceiveThread, &ends, 0, nullptr));
+  if (!receiver) return Fail(3, WithSystemError("cannot start listening", GetLastError()));
   // Tells whoever waits (a test, say) that messages are caught from now on.
   Tell("listening; Ctrl+C ends it");
-  Printer printer(options);
-  const bool printed = PrintUntilDone(options, ends, printer);
+  ConsoleSink sink;
+  Output output(sink, options);
+  const bool printed = PrintUntilDone(options, ends, output);
   RequestStop();
-  WaitForSingleObject(receiver, INFINITE);
-  CloseHandle(receiver);
-  const bool counted = printed && printer.PrintWaiting(ends) && printer.PrintCount(ends);
+  WaitForSingleObject(receiver.Get(), INFINITE);
+  if (printed && PrintWaiting(ends, output)) {
+    output.Say(
+        CountLine(ends.Caught(), !options.only.empty(), output.ShownCount(), ends.Dropped()));
+  }
   Finished();
-  if (!counted) return Fail(3, "cannot write the output any more; stopped listening");
+  if (output.Failed()) return Fail(3, "cannot write the output any more; stopped listening");
   return 0;
 }
 
 }  // namespace
 
 int Listen(const Options& options) {
-  std::unique_ptr<Channel> channel;
-  switch (Open(channel)) {
-    case Opened::kHeldByListener:
+  WindowsChannel channel;
+  switch (ClaimChannel(channel)) {
+    case Claim::kHeldByListener:
       return Fail(3, "another program already listens to the system-wide debug channel");
-    case Opened::kFailed:
-      return Fail(3, WithSystemError("cannot open the system-wide debug channel", channel->error));
-    case Opened::kYes:
+    case Claim::kFailed:
+      return Fail(3, WithSystemError("cannot open the system-wide debug channel", channel.Error()));
+    case Claim::kTakenOver:
+      Tell(
+          "took over the system-wide debug channel, which programs that were writing to a "
+          "listener that has ended still held");
+      break;
+    case Claim::kCreated:
       break;
   }
-  return ListenOn(options, *channel);
+  return ListenOn(options, channel);
 }
 
 }  // namespace trace

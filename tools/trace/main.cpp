@@ -16,7 +16,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!options.error.empty()) return Fail(2, options.error + " (see LumenkeepTrace --help)");
   if (options.listen) return Listen(options);
   // The program's command line exactly as given, from its name on.
-  return RunUnderDebugger(options, CommandLineAfter(GetCommandLineW(), options.program + 1));
+  return RunUnderDebugger(options, arguments[options.program],
+                          CommandLineAfter(GetCommandLineW(), options.program + 1));
 }
 
 // The C++ runtime's default terminate handler prints the type of an uncaught

@@ -9,7 +9,9 @@ namespace trace {
 
 // Starts the command line under the debugger and shows its messages and
 // those of every program it starts.
-int RunUnderDebugger(const Options& options, const std::wstring& command);
+// `program` is its name as the arguments give it, for the system's messages.
+int RunUnderDebugger(const Options& options, const std::wstring& program,
+                     const std::wstring& command);
 // Shows every program's messages system-wide.
 int Listen(const Options& options);
 

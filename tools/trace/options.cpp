@@ -2,15 +2,17 @@
 
 namespace trace {
 
+// The first line names the version, which a report of a problem should give.
 const char kUsage[] =
-    "usage: LumenkeepTrace [--time] [--only TEXT] PROGRAM [ARGUMENTS...]\n"
+    "LumenkeepTrace " LUMENKEEP_VERSION
+    "\nusage: LumenkeepTrace [--time] [--only TEXT] PROGRAM [ARGUMENTS...]\n"
     "       LumenkeepTrace [--time] [--only TEXT] --listen [SECONDS]\n"
     "  PROGRAM...       start the command line and show its debugger-channel messages,\n"
     "                   then \"exit code: N\"; returns the program's exit code\n"
     "  --listen SECONDS show every program's messages system-wide for 1 to 86400 seconds,\n"
     "                   or until Ctrl+C without SECONDS, as \"PID IMAGE: message\"\n"
     "  --time           put the seconds since the start before each line\n"
-    "  --only TEXT      show only the messages that contain TEXT\n"
+    "  --only TEXT      show only the messages that contain TEXT (given once at most)\n"
     "Bad use returns 2; a program that cannot be started, a system-wide channel\n"
     "that another listener holds, or output that went away returns 3. Ctrl+C lets\n"
     "the program run on and returns 0xC000013A; it ends --listen with the count.\n";
@@ -55,6 +57,10 @@ Options ParseOptions(const std::vector<std::wstring>& arguments) {
     } else if (a == L"--only") {
       if (i + 1 == arguments.size() || arguments[i + 1].empty()) {
         options.error = "--only takes the text to look for";
+        return options;
+      }
+      if (!options.only.empty()) {
+        options.error = "--only may be given once";
         return options;
       }
       options.only = arguments[++i];

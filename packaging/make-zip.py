@@ -4,7 +4,7 @@
   make-zip.py SOURCE_DIR ZIP FILE...
 
 The FILEs go into the zip's top level under their own names, with SHA256SUMS
-(the sums of the .exe files among them).
+(the sums of the .exe and .dll files among them).
 
 Nothing of the build may show in the bytes: the entries are in sorted order,
 with fixed attributes, deflated at level 9, and dated with the time of the
@@ -52,7 +52,7 @@ def main():
         with open(path, "rb") as f:
             contents[os.path.basename(path)] = f.read()
     sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n"
-                   for name, data in sorted(contents.items()) if name.endswith(".exe"))
+                   for name, data in sorted(contents.items()) if name.endswith((".exe", ".dll")))
     contents["SHA256SUMS"] = sums.encode()
 
     with zipfile.ZipFile(zip_path, "w") as archive:

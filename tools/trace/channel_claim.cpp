@@ -1,0 +1,60 @@
+#include "tools/trace/channel_claim.h"
+
+#include <cstring>
+
+namespace trace {
+
+namespace {
+
+struct Look {
+  ChannelObjects::Opened opened;
+  bool served = false;  // "buffer ready" set, or the buffer changed since the last look
+};
+
+class Watch {
+ public:
+  explicit Watch(ChannelObjects& objects) : objects_(objects) {}
+
+  Look Take() {
+    Look look{objects_.Open()};
+    if (look.opened != ChannelObjects::Opened::kExisted) return look;
+    unsigned char buffer[kChannelBytes];
+    objects_.Copy(buffer);
+    look.served = objects_.ReadySet() || (seen_ && std::memcmp(buffer, last_, kChannelBytes) != 0);
+    std::memcpy(last_, buffer, kChannelBytes);
+    seen_ = true;
+    return look;
+  }
+
+ private:
+  ChannelObjects& objects_;
+  unsigned char last_[kChannelBytes] = {};
+  bool seen_ = false;
+};
+
+}  // namespace
+
+Claim ClaimChannel(ChannelObjects& objects) {
+  Watch watch(objects);
+  const std::uint64_t start = objects.NowMs();
+  std::uint64_t lastServed = start;
+  while (true) {
+    const Look look = watch.Take();
+    if (look.opened == ChannelObjects::Opened::kFailed) return Claim::kFailed;
+    if (look.opened == ChannelObjects::Opened::kCreated) return Claim::kCreated;
+    const std::uint64_t now = objects.NowMs();
+    if (look.served) {
+      lastServed = now;
+      if (now - start >= kListenerEndingMs) {
+        objects.Close();
+        return Claim::kHeldByListener;
+      }
+    } else if (now - lastServed >= kServedWithinMs) {
+      return Claim::kTakenOver;
+    }
+    objects.Close();
+    objects.Pause(kClaimLookMs);
+  }
+}
+
+}  // namespace trace
