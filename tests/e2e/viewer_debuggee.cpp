@@ -124,9 +124,11 @@ void ViewerCtrlCAndConsole() {
   for (const wchar_t* help : {L"--help", L"-h", L"/?"}) {
     long exitCode = 0;
     const Lines said = View(help, &exitCode);
-    CheckText(Narrow(help) + ": exit code and first line",
-              "0 usage: LumenkeepTrace [--time] [--only TEXT] PROGRAM [ARGUMENTS...]",
-              std::to_string(exitCode) + " " + First(said));
+    CheckText(
+        Narrow(help) + ": exit code and first two lines",
+        "0 LumenkeepTrace " LUMENKEEP_VERSION
+        "|usage: LumenkeepTrace [--time] [--only TEXT] PROGRAM [ARGUMENTS...]",
+        std::to_string(exitCode) + " " + First(said) + "|" + (said.size() > 1 ? said[1] : ""));
   }
 }
 

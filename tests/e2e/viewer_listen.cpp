@@ -3,7 +3,7 @@
 // image name, also when ids come round again, with --time and --only; a
 // writer that takes the buffer and never writes costs the others a second at
 // most; a listener started while writers still hold the channel of one that
-// ended waits them out; writers never wait on output that nobody reads, and
+// ended takes it over; writers never wait on output that nobody reads, and
 // output that went away ends the listening; Ctrl+C ends an open-ended
 // listening with the count. Each listener runs in a console of its own, so
 // that Ctrl+C reaches it alone.
@@ -112,8 +112,8 @@ void ListenAfterAnEnded() {
   HoldChannel();
   StopWithCtrlC(ended);
   const Listener next = Listen(L"--listen 3");
-  CheckEqual(1, Count(ReadLines(Err()), "waiting up to 11 s for programs that were writing"),
-             "a listener after one that ended: it waited for the writers");
+  CheckEqual(1, Count(ReadLines(Err()), "took over the system-wide debug channel, which programs"),
+             "a listener after one that ended: it took over the channel the writers held");
   Debuggee(L"burst 10");
   Finish(next.process, 10000);
   CheckText("... and then caught every message", "caught 10 messages", Last(ReadLines(Out())));
