@@ -15,6 +15,8 @@
 //   debuggee hold-channel MS   takes the system-wide channel's buffer and
 //                              holds it for MS ms without writing, as a
 //                              writer that ended halfway would
+//   debuggee ignore-ctrl-c MODE...
+//                              MODE, with Ctrl+C ignored
 // and what the listener's measurements need:
 //   debuggee timed N GAP_MS [quiet]  N messages GAP_MS ms apart; prints
 //                              how many and the slowest write (unless
@@ -181,6 +183,11 @@ std::wstring OwnImageName() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc > 1 && std::wstring(argv[1]) == L"ignore-ctrl-c") {
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    --argc;
+    ++argv;
+  }
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   const long n = argc > 2 ? wcstol(argv[2], nullptr, 10) : 0;
   if (mode == L"forge") {
@@ -227,7 +234,8 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr,
             "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"
             " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS |"
-            " timed N GAP_MS [quiet] | writers N [STEADY_GAP_MS] | probe IMAGE\n");
+            " timed N GAP_MS [quiet] | writers N [STEADY_GAP_MS] | probe IMAGE |"
+            " ignore-ctrl-c MODE...\n");
     return 2;
   }
   return 0;

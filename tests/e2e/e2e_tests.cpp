@@ -1,20 +1,31 @@
-// End-to-end scenarios: the real Lumenkeep.exe, started under the trace
-// viewer, against the driver stand-in, in a Wine prefix prepared by
-// prepare.sh. One scenario a run:
+// The end-to-end suite: the real Lumenkeep.exe, started under the trace
+// viewer, against the driver stand-in, and the trace viewer itself, on
+// Windows or under Wine, with no shell around it:
 //
-//   e2e_tests SCENARIO      runs it; exit code 0 when every check passed
-//   e2e_tests --list        names every scenario
-//   e2e_tests driver-faults runs one scenario for each way one driver call
-//                           can fail (the matrix the host tests share)
+//   e2e_tests --all [--shadow-real-driver]    every family of checks.h
+//   e2e_tests [--shadow-real-driver] FAMILY...  the families named
+//   e2e_tests --list                           names every family
 //
-//   e2e_tests logon-check FILE
-//                           after a real logon: the listener's output in FILE
-//                           holds the logon run's trace, ADB is on, the Run
-//                           value is gone
-//   e2e_tests logon-done    exit code 0 once the logon run has finished
+// It runs from the folder that holds it, Lumenkeep.exe, LumenkeepTrace.exe,
+// driver-standin.dll and debuggee.exe: it copies them into a folder with
+// spaces in its path, registers the stand-in as the driver's control class,
+// runs the checks and puts back everything it changed (the registrations,
+// the Run value, the stand-in's state, its folder), also after a failed
+// check and after Ctrl+C. Where a control class other than the stand-in is
+// registered under the driver's class name, it changes nothing unless told
+// to shadow it with --shadow-real-driver. Exit code 0 when every check
+// passed, 1 when one failed, 2 for bad use, 3 when it refused to shadow a
+// driver, 0xC000013A after Ctrl+C.
 //
-// Every check prints what it expected and what it got, like Wine's own
-// conformance tests.
+// For the real next logon under Wine (logon.sh), which ends the session in
+// between:
+//   e2e_tests logon-install       -INSTALL with ADB off, the state kept
+//   e2e_tests logon-done          exit code 0 once the logon run finished
+//   e2e_tests logon-check FILE    the listener's output in FILE holds the
+//                                 logon run's trace, ADB is on, the Run value
+//                                 is gone; then puts everything back
+//
+// Every check prints what it expected and what it got.
 #include <windows.h>
 // after windows.h
 #include <sddl.h>
@@ -27,54 +38,135 @@
 
 #include "tests/common/expected_trace.h"
 #include "tests/common/fault_matrix.h"
+#include "tests/e2e/suite.h"
 
 namespace {
 
-using expected::Lines;
+using namespace suite;
 
-const wchar_t kInstallDir[] = L"C:\\Program Files\\Lumenkeep E2E";
+const wchar_t kStateKey[] = L"Software\\Lumenkeep Test";
 const wchar_t kDriverKey[] = L"Software\\Lumenkeep Test\\Driver";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Lumenkeep";
+const wchar_t kClassName[] = L"IgfxExt.CUIExternal";
+const wchar_t kStandInClassKey[] = L"CLSID\\{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}";
+const wchar_t kStandInClassId[] = L"{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}";
+const wchar_t* const kSuiteFiles[] = {L"Lumenkeep.exe", L"LumenkeepTrace.exe",
+                                      L"driver-standin.dll", L"debuggee.exe"};
+const long kInterruptedCode = static_cast<LONG>(0xC000013A);
 
-std::wstring InstallPath(const wchar_t* file) { return std::wstring(kInstallDir) + L"\\" + file; }
+// ---- registry keys saved whole and put back ----
 
-// ---- checks ----
+struct Value {
+  std::wstring name;
+  DWORD type;
+  std::vector<BYTE> data;
+  bool operator==(const Value&) const = default;
+};
 
-int failures = 0;
-int passes = 0;
+struct SavedKey {
+  HKEY root;
+  std::wstring path;
+  bool existed = false;
+  std::vector<Value> values;
+  std::vector<SavedKey> subkeys;
+  bool operator==(const SavedKey&) const = default;
+};
 
-void Check(bool ok, const std::string& what, const std::string& detail) {
-  if (ok) {
-    ++passes;
-    printf("ok: %s\n", what.c_str());
-  } else {
-    ++failures;
-    printf("Test failed: %s: %s\n", what.c_str(), detail.c_str());
+SavedKey Save(HKEY root, const std::wstring& path) {
+  SavedKey saved{root, path};
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return saved;
+  saved.existed = true;
+  static wchar_t name[16384];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = 16384, type = 0, size = 0;
+    if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+      break;
+    Value value{std::wstring(name, nameSize), type, std::vector<BYTE>(size)};
+    nameSize = 16384;
+    RegEnumValueW(key, i, name, &nameSize, nullptr, &type, value.data.data(), &size);
+    saved.values.push_back(value);
   }
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = 256;
+    if (RegEnumKeyExW(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    saved.subkeys.push_back(Save(root, path + L"\\" + std::wstring(name, nameSize)));
+  }
+  RegCloseKey(key);
+  return saved;
 }
 
-void CheckEqual(long expected, long got, const std::string& what) {
-  Check(expected == got, what + " = " + std::to_string(got),
-        "expected " + std::to_string(expected) + ", got " + std::to_string(got));
+void Write(const SavedKey& saved) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(saved.root, saved.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return;
+  for (const Value& value : saved.values)
+    RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
+                   static_cast<DWORD>(value.data.size()));
+  RegCloseKey(key);
+  for (const SavedKey& subkey : saved.subkeys) Write(subkey);
 }
 
-void CheckLines(const Lines& expected, const Lines& got, const std::string& what) {
-  std::string detail;
-  const size_t n = expected.size() > got.size() ? expected.size() : got.size();
-  for (size_t i = 0; i < n && detail.empty(); ++i) {
-    const std::string e = i < expected.size() ? expected[i] : "(nothing)";
-    const std::string g = i < got.size() ? got[i] : "(nothing)";
-    if (e != g)
-      detail = "line " + std::to_string(i + 1) + ": expected \"" + e + "\", got \"" + g + "\"";
+// An existing key keeps itself, and so its permissions: only what is in it
+// is replaced.
+void Restore(const SavedKey& saved) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(saved.root, saved.path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+    if (!saved.existed) RegDeleteKeyW(saved.root, saved.path.c_str());
   }
-  if (!detail.empty()) {
-    detail += "\n  whole " + what + " got:";
-    for (const std::string& line : got) detail += "\n    " + line;
-  }
-  Check(detail.empty(), what + " (" + std::to_string(got.size()) + " lines)", detail);
+  if (saved.existed) Write(saved);
 }
 
+// ---- where the stand-in is registered ----
+
+// Wine 8 uses no per-user class registration, and Windows ignores them for
+// an elevated process: both get the stand-in per machine.
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+bool Elevated() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  const bool elevated =
+      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+      elevation.TokenIsElevated != 0;
+  CloseHandle(token);
+  return elevated;
+}
+
+HKEY classesRoot = nullptr;  // HKCU or HKLM \Software\Classes
+
+bool OpenClassesRoot() {
+  const bool perMachine = UnderWine() || Elevated();
+  printf("driver stand-in registered in %s\\Software\\Classes (%s)\n", perMachine ? "HKLM" : "HKCU",
+         UnderWine()  ? "Wine uses no per-user classes"
+         : perMachine ? "an elevated process uses no per-user classes"
+                      : "per user");
+  return RegOpenKeyExW(perMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, L"Software\\Classes", 0,
+                       KEY_ALL_ACCESS, &classesRoot) == ERROR_SUCCESS;
+}
+
+std::wstring RegisteredClassId(HKEY classes) {
+  wchar_t id[64] = {};
+  DWORD size = sizeof id - sizeof(wchar_t);
+  RegGetValueW(classes, (std::wstring(kClassName) + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ,
+               nullptr, id, &size);
+  return id;
+}
+
+// Everything the suite may change in the registry.
+std::vector<SavedKey> SaveTouched() {
+  return {Save(HKEY_CURRENT_USER, kStateKey), Save(HKEY_CURRENT_USER, kRunKey),
+          Save(classesRoot, kClassName), Save(classesRoot, kStandInClassKey)};
+}
 // ---- the stand-in's configuration and state ----
 
 void SetNumber(const wchar_t* name, DWORD value) {
@@ -97,7 +189,7 @@ long GetNumber(const wchar_t* name) {
 }
 
 bool CallStandIn(const char* function) {
-  HMODULE dll = LoadLibraryW(InstallPath(L"driver-standin.dll").c_str());
+  HMODULE dll = LoadLibraryW(WorkPath(L"driver-standin.dll").c_str());
   if (dll == nullptr) return false;
   auto entry = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
       reinterpret_cast<void*>(GetProcAddress(dll, function)));
@@ -126,7 +218,7 @@ void PrepareDriver(const Driver& d) {
   multi += L'\0';
   RegSetKeyValueW(HKEY_CURRENT_USER, kDriverKey, L"Faults", REG_MULTI_SZ, multi.data(),
                   static_cast<DWORD>(multi.size() * sizeof(wchar_t)));
-  const std::wstring journal = InstallPath(L"journal.txt");
+  const std::wstring journal = WorkPath(L"journal.txt");
   DeleteFileW(journal.c_str());
   SetText(HKEY_CURRENT_USER, kDriverKey, L"Journal", journal);
 
@@ -136,28 +228,8 @@ void PrepareDriver(const Driver& d) {
   }
   if (!CallStandIn("DllRegisterServer")) printf("Test failed: cannot register the stand-in\n");
   if (d.registration == Class::ServerMissing)
-    SetText(HKEY_CLASSES_ROOT, L"CLSID\\{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}\\InprocServer32",
-            nullptr, L"C:\\Program Files\\Lumenkeep E2E\\no-such-driver.dll");
-}
-
-// The lines of a file, without their line ends.
-Lines ReadLines(const std::wstring& path) {
-  Lines lines;
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return lines;
-  std::string line;
-  for (int c = fgetc(file); c != EOF; c = fgetc(file)) {
-    if (c != '\n') {
-      line += static_cast<char>(c);
-      continue;
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    line.clear();
-  }
-  if (!line.empty()) lines.push_back(line);
-  fclose(file);
-  return lines;
+    SetText(classesRoot, (std::wstring(kStandInClassKey) + L"\\InprocServer32").c_str(), nullptr,
+            WorkPath(L"no-such-driver.dll"));
 }
 
 // ---- running the program under the viewer ----
@@ -194,17 +266,14 @@ long EndJob(HANDLE job) {
 // closed, so that nothing the run starts outlives it.
 ViewerRun RunUnderViewer(const std::wstring& arguments) {
   std::wstring command =
-      L"\"" + InstallPath(L"LumenkeepTrace.exe") + L"\" \"" + InstallPath(L"Lumenkeep.exe") + L"\"";
+      Quoted(WorkPath(L"LumenkeepTrace.exe")) + L" " + Quoted(WorkPath(L"Lumenkeep.exe"));
   if (!arguments.empty()) command += L" " + arguments;
   // The viewer writes to a file, not a pipe: a process that Wine starts on the
   // program's behalf (a COM surrogate when the driver's server is missing)
   // inherits the viewer's handles and could hold a pipe open for minutes. A
   // file of its own for every run: the last run's may not be let go yet.
   static int runs = 0;
-  const std::wstring outputPath =
-      InstallPath((L"viewer-output-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                   std::to_wstring(++runs) + L".txt")
-                      .c_str());
+  const std::wstring outputPath = WorkPath(L"viewer-output-" + std::to_wstring(++runs) + L".txt");
 
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -271,12 +340,6 @@ struct Scenario {
 };
 
 // ---- the Run value ----
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (const wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
 
 bool RunKeyExists() {
   HKEY key = nullptr;
@@ -350,9 +413,10 @@ void RestoreRunKey() {
   restrictedRunKey = nullptr;
 }
 
-const std::wstring kFinishCommand = L"\"C:\\Program Files\\Lumenkeep E2E\\Lumenkeep.exe\" -FINISH";
+std::wstring FinishCommand() { return Quoted(WorkPath(L"Lumenkeep.exe")) + L" -FINISH"; }
 
 void CheckRunValueWritten() {
+  const std::wstring kFinishCommand = FinishCommand();
   const RunValue value = ReadRunValue();
   Check(value.present, "the Run value exists", "it does not");
   CheckEqual(REG_SZ, static_cast<long>(value.type), "Run value type");
@@ -376,17 +440,8 @@ Lines CapsThenSet(unsigned word) {
   return Join({kLoad, Capabilities(word), PolicyRead(1, 1), kMainsPower, kSet, kRelease});
 }
 
-std::vector<Scenario> Scenarios() {
-  const Lines loadThenSet = Join({kLoadFailed, {"[Glimmer]SetIntelADB"}, kRelease});
-  const Lines createFailedThenSet = Join({kCreateFailed, {"[Glimmer]SetIntelADB"}, kRelease});
-  // Every open reports the lock: nothing but the traces happens.
-  const Lines lockedThroughout = Join({kLoad,
-                                       OpenFailed("GetIntelADBCapabilities", kOpenLock),
-                                       {kCapsOpenFail},
-                                       OpenFailed("SetIntelADB", kOpenLock),
-                                       kRelease});
-
-  std::vector<Scenario> s = {
+std::vector<Scenario> SwitchScenarios() {
+  return {
       {"off", {}, L"-OFF", Expect{Typical(1, 1), 0, 0, true}},
       {"on", {.dc = 0, .ac = 0}, L"-ON", Expect{Typical(0, 0), 1, 1, true}},
       {"no-switch", {}, L"", Expect{{}, 1, 1, false}},
@@ -397,17 +452,41 @@ std::vector<Scenario> Scenarios() {
        {.dc = 0, .ac = 0},
        L"-ON -OFF \"and more\"",
        Expect{Typical(0, 0), 1, 1, true}},
+  };
+}
+
+const Lines kLoadThenSet = Join({kLoadFailed, {"[Glimmer]SetIntelADB"}, kRelease});
+
+// Every open reports the lock: nothing but the traces happens.
+Lines LockedThroughout() {
+  return Join({kLoad,
+               OpenFailed("GetIntelADBCapabilities", kOpenLock),
+               {kCapsOpenFail},
+               OpenFailed("SetIntelADB", kOpenLock),
+               kRelease});
+}
+
+std::vector<Scenario> DriverMissingScenarios() {
+  const Lines createFailedThenSet = Join({kCreateFailed, {"[Glimmer]SetIntelADB"}, kRelease});
+  return {
       {"class-not-registered",
        {.registration = Class::NotRegistered},
        L"-OFF",
-       Expect{loadThenSet, 1, 1, false}},
+       Expect{kLoadThenSet, 1, 1, false}},
       {"server-missing",
        {.registration = Class::ServerMissing},
        L"-OFF",
        Expect{createFailedThenSet, 1, 1, false}},
       {"creation-refused", {.creation = 1}, L"-OFF", Expect{createFailedThenSet, 1, 1, false}},
       {"creation-null", {.creation = 2}, L"-OFF", Expect{createFailedThenSet, 1, 1, false}},
-      {"driver-locked", {.locked = 1}, L"-OFF", Expect{lockedThroughout, 1, 1, true}},
+      {"driver-locked", {.locked = 1}, L"-OFF", Expect{LockedThroughout(), 1, 1, true}},
+  };
+}
+
+SavedKey savedRunKey;
+
+std::vector<Scenario> RunValueScenarios() {
+  return {
       {"install-writes-run-value",
        {.dc = 0, .ac = 1},
        L"-INSTALL",
@@ -418,7 +497,7 @@ std::vector<Scenario> Scenarios() {
        {},
        L"-INSTALL",
        Expect{ProbeOnly(1, 1), 1, 1, true},
-       [] { SetText(HKEY_CURRENT_USER, kRunKey, kRunValue, kFinishCommand); },
+       [] { SetText(HKEY_CURRENT_USER, kRunKey, kRunValue, FinishCommand()); },
        CheckRunValueWritten},
       {"finish-without-value",
        {.dc = 0, .ac = 0},
@@ -429,24 +508,29 @@ std::vector<Scenario> Scenarios() {
       {"finish-when-locked",
        {.dc = 0, .ac = 0, .locked = 1},
        L"-FINISH",
-       Expect{lockedThroughout, 0, 0, true},
+       Expect{LockedThroughout(), 0, 0, true},
        PutRunValue,
        CheckRunValueGone},
       {"finish-without-driver",
        {.dc = 0, .ac = 0, .registration = Class::NotRegistered},
        L"-FINISH",
-       Expect{loadThenSet, 0, 0, false},
+       Expect{kLoadThenSet, 0, 0, false},
        PutRunValue,
        CheckRunValueGone},
+      // The other programs' Run values come back at once, not at the end.
       {"install-without-run-key",
        {},
        L"-INSTALL",
        Expect{ProbeOnly(1, 1), 1, 1, true},
        [] {
+         savedRunKey = Save(HKEY_CURRENT_USER, kRunKey);
          RegDeleteTreeW(HKEY_CURRENT_USER, kRunKey);
          RegDeleteKeyW(HKEY_CURRENT_USER, kRunKey);
        },
-       [] { Check(!RunKeyExists(), "the Run key was not created", "it was"); }},
+       [] {
+         Check(!RunKeyExists(), "the Run key was not created", "it was");
+         Restore(savedRunKey);
+       }},
       {"install-on-narrow-run-key",
        {},
        L"-INSTALL",
@@ -468,18 +552,25 @@ std::vector<Scenario> Scenarios() {
          RestoreRunKey();
          CheckRunValueGone();
        }},
-      // The first half of the next-logon test (logon.sh); the journal is
-      // emptied for the logon run.
-      {"logon-install",
-       {.dc = 0, .ac = 0},
-       L"-INSTALL",
-       Expect{ProbeOnly(0, 0), 0, 0, true},
-       [] {},
-       [] {
-         CheckRunValueWritten();
-         DeleteFileW(InstallPath(L"journal.txt").c_str());
-       }},
   };
+}
+
+// The first half of the logon checks; the journal is emptied for the logon
+// run.
+Scenario LogonInstall() {
+  return {"logon-install",
+          {.dc = 0, .ac = 0},
+          L"-INSTALL",
+          Expect{ProbeOnly(0, 0), 0, 0, true},
+          [] {},
+          [] {
+            CheckRunValueWritten();
+            DeleteFileW(WorkPath(L"journal.txt").c_str());
+          }};
+}
+
+std::vector<Scenario> CapabilityScenarios() {
+  std::vector<Scenario> s;
   for (const unsigned word : {0x0u, 0x3u, 0x4u, 0x8u, 0xCu}) {
     char name[16];
     snprintf(name, sizeof name, "caps-0x%X", word);
@@ -489,11 +580,14 @@ std::vector<Scenario> Scenarios() {
 }
 
 // One failure of one driver call during an "-OFF" run, from the matrix the
-// host tests play too.
-std::vector<Scenario> FaultScenarios() {
+// host tests play too; the rows are split in PARTS parts, of which this is
+// part PART.
+std::vector<Scenario> FaultScenarios(size_t part, size_t parts) {
   static const char* const kFaultWords[] = {"hresult", "error", "lock", "lockhr"};
+  const std::vector<faults::Row> rows = faults::Rows();
   std::vector<Scenario> s;
-  for (const faults::Row& row : faults::Rows()) {
+  for (size_t i = part * rows.size() / parts; i < (part + 1) * rows.size() / parts; ++i) {
+    const faults::Row& row = rows[i];
     const std::string fault =
         row.method + " " + std::to_string(row.nth) + " " + kFaultWords[static_cast<int>(row.kind)];
     const long after = row.written ? 0 : 1;
@@ -508,7 +602,7 @@ std::vector<Scenario> FaultScenarios() {
 // What the stand-in saw: no breach of the call contract, every successful
 // open closed, and the object released exactly when one was made.
 void CheckJournal(bool created) {
-  const Lines journal = ReadLines(InstallPath(L"journal.txt"));
+  const Lines journal = ReadLines(WorkPath(L"journal.txt"));
   int breaches = 0, opens = 0, closes = 0, releases = 0;
   std::string firstBreach;
   for (const std::string& line : journal) {
@@ -532,7 +626,8 @@ void PrepareRunKey() {
   DeleteRunValue();
 }
 
-int RunScenario(const Scenario& scenario) {
+void RunScenario(const Scenario& scenario) {
+  const int failedBefore = Failures();
   printf("scenario %s: Lumenkeep.exe %ls\n", scenario.name.c_str(), scenario.arguments.c_str());
   PrepareDriver(scenario.driver);
   PrepareRunKey();
@@ -550,13 +645,17 @@ int RunScenario(const Scenario& scenario) {
   scenario.after();
   CallStandIn("DllRegisterServer");
   if (scenario.name != "logon-install") PrepareRunKey();
-  printf("%s: %d passed, %d failed\n", scenario.name.c_str(), passes, failures);
-  return failures == 0 ? 0 : 1;
+  printf("%s: %s\n", scenario.name.c_str(), Failures() == failedBefore ? "passed" : "FAILED");
+}
+
+void RunScenarios(const std::vector<Scenario>& scenarios) {
+  for (const Scenario& scenario : scenarios)
+    if (!Interrupted()) RunScenario(scenario);
 }
 
 // The logon run's trace, from the system-wide listener's "PID IMAGE: message"
 // lines: all of one process, which must be the only one that wrote.
-int CheckLogon(const wchar_t* listenerOutput) {
+void CheckLogon(const std::wstring& listenerOutput) {
   printf("logon: the run the shell started at logon\n");
   Lines trace;
   std::string pids;
@@ -575,38 +674,251 @@ int CheckLogon(const wchar_t* listenerOutput) {
   CheckRunValueGone();
   CheckJournal(true);
   PrepareRunKey();
-  printf("logon: %d passed, %d failed\n", passes, failures);
-  return failures == 0 ? 0 : 1;
+}
+
+// The next logon as the shell makes it: the Run value's text started as a
+// command line, while the viewer listens system-wide.
+void Logon() {
+  RunScenario(LogonInstall());
+  const std::wstring out = WorkPath(L"logon-listener.txt"), err = WorkPath(L"logon-said.txt");
+  const HANDLE outFile = OutputFile(out), errFile = OutputFile(err);
+  DWORD listenerId = 0;
+  const HANDLE listener = Start(Quoted(WorkPath(L"LumenkeepTrace.exe")) + L" --listen", outFile,
+                                errFile, CREATE_NEW_CONSOLE, &listenerId);
+  CloseHandle(outFile);
+  CloseHandle(errFile);
+  Check(WaitForText(err, "listening"), "the listener listens", "it did not start");
+  const HANDLE nothing = Nul();
+  CheckEqual(0, Finish(Start(ReadRunValue().text, nothing, nothing), 15000),
+             "the logon run's exit code");
+  CloseHandle(nothing);
+  Sleep(500);  // the run's last message may still be on its way
+  SendCtrlC(listenerId);
+  Finish(listener, 10000);
+  CheckLogon(out);
 }
 
 bool LogonDone() {
   return !ReadRunValue().present && GetNumber(L"DC") == 1 && GetNumber(L"AC") == 1;
 }
 
+// ---- preparing the run and putting everything back ----
+
+std::vector<SavedKey> saved;
+
+void RemoveWorkDir() {
+  bool removed = false;
+  for (int i = 0; i < 50 && !removed; ++i) {  // programs that just ended may hold a file
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW(WorkPath(L"*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+      do DeleteFileW(WorkPath(found.cFileName).c_str());
+      while (FindNextFileW(find, &found));
+      FindClose(find);
+    }
+    removed = RemoveDirectoryW(WorkDir().c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!removed) Sleep(100);
+  }
+  Check(removed, "the suite's folder removed", "it is still there: " + Narrow(WorkDir()));
+}
+
+HANDLE putBack = nullptr;
+
+// Ctrl+C stops the suite after the check under way; a console that closes
+// gives it 5 s, in which it puts everything back first.
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  Interrupt();
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) WaitForSingleObject(putBack, 4500);
+  return TRUE;
+}
+
+// Returns 0, or the exit code when it refuses to shadow another driver.
+int SetUp(bool shadow) {
+  const std::wstring registered = RegisteredClassId(HKEY_CLASSES_ROOT);
+  if (!registered.empty() && registered != kStandInClassId && !shadow) {
+    printf(
+        "e2e_tests: the driver's class %ls is registered as %ls; changed nothing "
+        "(--shadow-real-driver replaces it for the run and puts it back)\n",
+        registered.c_str(), kClassName);
+    return 3;
+  }
+  putBack = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  if (!OpenClassesRoot()) return Check(false, "class registrations opened", "they cannot be"), 1;
+  saved = SaveTouched();
+  // The stand-in registers itself under HKEY_CLASSES_ROOT: here that is the
+  // place chosen above.
+  RegOverridePredefKey(HKEY_CLASSES_ROOT, classesRoot);
+  CreateDirectoryW(WorkDir().c_str(), nullptr);
+  const std::wstring self = SelfPath();
+  const std::wstring from = self.substr(0, self.find_last_of(L'\\') + 1);
+  for (const wchar_t* file : kSuiteFiles)
+    Check(CopyFileW((from + file).c_str(), WorkPath(file).c_str(), FALSE),
+          "copied " + Narrow(file) + " to " + Narrow(WorkDir()),
+          "error " + std::to_string(GetLastError()));
+  Check(CallStandIn("DllRegisterServer"), "the stand-in registered", "it could not be");
+  return 0;
+}
+
+void PutBack() {
+  RestoreRunKey();
+  for (auto key = saved.rbegin(); key != saved.rend(); ++key) Restore(*key);
+  Check(SaveTouched() == saved, "registrations, Run key and stand-in state as before",
+        "they differ");
+  RemoveWorkDir();
+  SetEvent(putBack);
+}
+
+// ---- the suite's own promises ----
+
+// No folder of the suite's run with process id ID is left.
+bool NoFolderOfRun(DWORD id) {
+  const std::wstring dir = WorkDir();
+  const std::wstring its = dir.substr(0, dir.find_last_of(L' ') + 1) + std::to_wstring(id);
+  return GetFileAttributesW(its.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+// Another control class registered under the driver's class name: the suite
+// changes nothing unless told to shadow it, and then puts it back exactly.
+void RealDriverGuard() {
+  const std::wstring fakeKey = L"CLSID\\{0E5D2C1B-4A3F-4E6D-8B7A-9C0D1E2F3A4B}";
+  const SavedKey classBefore = Save(classesRoot, kClassName);
+  SetText(classesRoot, (fakeKey + L"\\InprocServer32").c_str(), nullptr, L"C:\\driver\\real.dll");
+  SetText(classesRoot, (std::wstring(kClassName) + L"\\CLSID").c_str(), nullptr, fakeKey.substr(6));
+  const auto registry = [&fakeKey] {
+    std::vector<SavedKey> keys = SaveTouched();
+    keys.push_back(Save(classesRoot, fakeKey));
+    return keys;
+  };
+  const std::vector<SavedKey> before = registry();
+  const std::wstring out = WorkPath(L"guard.txt");
+  DWORD id = 0;
+  const HANDLE outFile = OutputFile(out);
+  const long code = Finish(Start(Quoted(SelfPath()) + L" --all", outFile, outFile, 0, &id), 15000);
+  CloseHandle(outFile);
+  const Lines said = ReadLines(out);
+  CheckText("--all with another driver registered: exit code, lines", "3 1",
+            std::to_string(code) + " " + std::to_string(said.size()));
+  CheckText("... its line", "e2e_tests: the driver's class",
+            said.empty() ? "" : said[0].substr(0, 29));
+  Check(registry() == before, "... and it changed nothing in the registry", "it changed something");
+  Check(NoFolderOfRun(id), "... nor made its folder", "it did");
+  CheckEqual(0, RunTo(Quoted(SelfPath()) + L" --shadow-real-driver run-value", out, 30000),
+             "--shadow-real-driver run-value: exit code");
+  Check(registry() == before, "... and the other driver's registration is as before, like the rest",
+        "something differs");
+  Restore(SavedKey{classesRoot, fakeKey});
+  Restore(classBefore);
+}
+
+// Ctrl+C in the middle of a run: it stops, and puts back what it changed.
+void InterruptedRun() {
+  const std::vector<SavedKey> before = SaveTouched();
+  const std::wstring out = WorkPath(L"interrupted.txt");
+  DWORD id = 0;
+  const HANDLE outFile = OutputFile(out);
+  const HANDLE run =
+      Start(Quoted(SelfPath()) + L" switches", outFile, outFile, CREATE_NEW_CONSOLE, &id);
+  CloseHandle(outFile);
+  Check(WaitForText(out, "scenario on:"), "the run got to its second scenario", "it did not");
+  SendCtrlC(id);
+  CheckEqual(kInterruptedCode, Finish(run, 15000), "exit code after Ctrl+C");
+  const Lines said = ReadLines(out);
+  CheckText("its last line", "interrupted: everything it changed is put back",
+            said.empty() ? "" : said.back());
+  Check(SaveTouched() == before, "registrations, Run key and stand-in state as before the run",
+        "they differ");
+  Check(NoFolderOfRun(id), "... and its folder is gone", "it is still there");
+}
+
+// ---- the families ----
+
+struct Family {
+  const char* name;
+  void (*run)();
+};
+
+const Family kFamilies[] = {
+#define FAMILY(name, call) {name, [] { call; }},
+#include "tests/e2e/checks.h"
+#undef FAMILY
+};
+
+const Family* FindFamily(const wchar_t* name) {
+  for (const Family& family : kFamilies)
+    if (Narrow(name) == family.name) return &family;
+  return nullptr;
+}
+
+int Usage() {
+  fprintf(stderr, "usage: e2e_tests --all | FAMILY... | --list  [--shadow-real-driver]\n");
+  return 2;
+}
+
+// The real next logon under Wine keeps its state between two runs of the
+// suite, so it uses a folder of a fixed name.
+int LogonStep(const std::wstring& step, const wchar_t* file) {
+  SetWorkDirName(L"Lumenkeep E2E logon");
+  if (step == L"logon-done") return LogonDone() ? 0 : 1;
+  if (step == L"logon-install") {
+    if (const int refused = SetUp(false)) return refused;
+    RunScenario(LogonInstall());
+  } else {
+    OpenClassesRoot();
+    CheckLogon(file);
+    for (const SavedKey& key :
+         {SavedKey{HKEY_CURRENT_USER, kStateKey}, SavedKey{classesRoot, kClassName},
+          SavedKey{classesRoot, kStandInClassKey}})
+      Restore(key);
+    RemoveWorkDir();
+  }
+  printf("%ls: %d passed, %d failed\n", step.c_str(), Passes(), Failures());
+  return Failures() == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
-  const std::vector<Scenario> scenarios = Scenarios();
-  if (argc == 2 && wcscmp(argv[1], L"--list") == 0) {
-    for (const Scenario& s : scenarios) printf("%s\n", s.name.c_str());
+  const std::wstring first = argc > 1 ? argv[1] : L"";
+  if (argc == 3 && first == L"--ctrl-c") return CtrlCHelper(wcstoul(argv[2], nullptr, 10));
+  if (argc == 4 && first == L"--screen-of") return ScreenHelper(argv[2], argv[3]);
+  if (argc == 2 && first == L"--list") {
+    for (const Family& family : kFamilies) printf("%s\n", family.name);
     return 0;
   }
-  if (argc == 3 && wcscmp(argv[1], L"logon-check") == 0) return CheckLogon(argv[2]);
-  if (argc == 2 && wcscmp(argv[1], L"logon-done") == 0) return LogonDone() ? 0 : 1;
-  if (argc == 2 && wcscmp(argv[1], L"driver-faults") == 0) {
-    for (const Scenario& s : FaultScenarios()) RunScenario(s);
-    return failures == 0 ? 0 : 1;
+  if ((argc == 2 && (first == L"logon-install" || first == L"logon-done")) ||
+      (argc == 3 && first == L"logon-check"))
+    return LogonStep(first, argc == 3 ? argv[2] : nullptr);
+
+  bool shadow = false;
+  std::vector<const Family*> families;
+  for (int i = 1; i < argc; ++i) {
+    if (wcscmp(argv[i], L"--shadow-real-driver") == 0) {
+      shadow = true;
+    } else if (wcscmp(argv[i], L"--all") == 0) {
+      for (const Family& family : kFamilies) families.push_back(&family);
+    } else if (const Family* family = FindFamily(argv[i])) {
+      families.push_back(family);
+    } else {
+      fprintf(stderr, "e2e_tests: no family named %ls\n", argv[i]);
+      return Usage();
+    }
   }
-  if (argc != 2) {
-    fprintf(stderr,
-            "usage: e2e_tests SCENARIO | --list | driver-faults | logon-check FILE | logon-done\n");
-    return 2;
+  if (families.empty()) return Usage();
+  if (const int refused = SetUp(shadow)) return refused;
+  for (const Family* family : families) {
+    if (Interrupted()) break;
+    const int failedBefore = Failures();
+    printf("== %s\n", family->name);
+    family->run();
+    printf("== %s: %s\n", family->name, Failures() == failedBefore ? "passed" : "FAILED");
   }
-  char name[128] = {};
-  WideCharToMultiByte(CP_UTF8, 0, argv[1], -1, name, sizeof name - 1, nullptr, nullptr);
-  for (const Scenario& s : scenarios)
-    if (s.name == name) return RunScenario(s);
-  fprintf(stderr, "e2e_tests: no scenario named %s\n", name);
-  return 2;
+  PutBack();
+  printf("%d passed, %d failed\n", Passes(), Failures());
+  if (Interrupted()) {
+    printf("interrupted: everything it changed is put back\n");
+    return kInterruptedCode;
+  }
+  return Failures() == 0 ? 0 : 1;
 }

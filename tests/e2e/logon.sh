@@ -3,7 +3,8 @@
 # wineboot, which starts the current user's Run commands as the shell does at
 # logon. The trace viewer listens system-wide meanwhile; the test waits
 # (60 s at most) for the logon run to switch ADB on and delete its value,
-# then checks its trace.
+# then checks its trace. The suite prepares the run and checks before and
+# after it; the logon itself is Wine's.
 #   logon.sh PREFIX LOADER BUILD_DIR
 set -uo pipefail
 prefix=$1 loader=$2 build=$3

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Makes the end-to-end tests' Wine prefix and reuses it while it works: null
-# graphics driver, one persistent wineserver for the whole run, Lumenkeep.exe
-# and the trace viewer in a folder whose path has spaces, the driver stand-in
-# registered.
-#   prepare.sh PREFIX LOADER BUILD_DIR
+# Makes a Wine prefix for every script that runs Windows programs, and reuses
+# it while it works: null graphics driver, one persistent wineserver for the
+# whole run, a session of its own. The end-to-end suite prepares everything
+# else itself. Given a build folder, it also installs Lumenkeep.exe, the
+# trace viewer and the driver stand-in in a folder whose path has spaces and
+# registers the stand-in, for scripts that run the program by hand (run.sh,
+# benchmark.sh).
+#   prepare.sh PREFIX LOADER [BUILD_DIR]
 #
 # A prefix is reused only when it was finished by this same loader and still
 # starts a program: one left half-made by an interrupted run, or made for the
 # other architecture, is made again.
 set -euo pipefail
-prefix=$(realpath -m "$1") loader=$2 build=$3
+prefix=$(realpath -m "$1") loader=$2 build=${3:-}
 export WINEPREFIX=$prefix WINELOADER=$loader WINEDEBUG=-all
 made_by="$prefix/.lumenkeep-made-by"
 
@@ -39,9 +42,11 @@ if ! works; then
   works || { echo "the new prefix $prefix does not start a program"; exit 1; }
 fi
 
+echo "prefix ready: $prefix"
+[ -n "$build" ] || exit 0
 install="$prefix/drive_c/Program Files/Lumenkeep E2E"
 mkdir -p "$install"
 cp "$build/Lumenkeep.exe" "$build/LumenkeepTrace.exe" "$build/driver-standin.dll" \
   "$build/debuggee.exe" "$install/"
 "$loader" regsvr32 /s 'C:\Program Files\Lumenkeep E2E\driver-standin.dll' </dev/null >/dev/null 2>&1
-echo "prefix ready: $prefix"
+echo "Lumenkeep installed in $install, the driver stand-in registered"

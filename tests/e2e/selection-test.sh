@@ -31,7 +31,7 @@ check "reason printed whole" "$reason" "$(grep -oF "$reason" <<<"$skip")"
 
 cmake --preset windows-x64 -S "$src" -B "$scratch/x64" >/dev/null
 x64=$(tests_of "$scratch/x64")
-for name in e2e.prepare-prefix e2e.off e2e.next-logon e2e.stop-wineserver; do
+for name in e2e.prepare-prefix e2e.switches e2e.next-logon e2e.stop-wineserver; do
   check "windows-x64 has $name" yes "$(grep -qw -- "$name" <<<"$x64" && echo yes || echo no)"
 done
 
@@ -40,13 +40,14 @@ done
 export LUMENKEEP_NO_32BIT=0
 cmake --preset windows-x86 -S "$src" -B "$scratch/x86-full" >/dev/null
 x86=$(tests_of "$scratch/x86-full")
-for name in e2e.prepare-prefix e2e.off e2e.driver-faults e2e.next-logon e2e.viewer-listen; do
+for name in e2e.prepare-prefix e2e.switches e2e.driver-faults-1 e2e.next-logon \
+  e2e.viewer-listen-held-buffer; do
   check "windows-x86 as where it runs has $name" yes \
     "$(grep -qw -- "$name" <<<"$x86" && echo yes || echo no)"
 done
 # Read whole first: grep -q would stop reading early, and under pipefail the
 # writer's broken pipe would count as no.
-commands=$(cd "$scratch/x86-full" && ctest -N -V -R e2e.off)
+commands=$(cd "$scratch/x86-full" && ctest -N -V -R e2e.switches)
 check "windows-x86 suite's Wine loader" yes \
   "$(grep -q ' "/usr/lib/wine/wine" ' <<<"$commands" && echo yes || echo no)"
 

@@ -1,0 +1,270 @@
+#include "tests/e2e/suite.h"
+
+#include <cstdio>
+#include <regex>
+
+namespace suite {
+
+namespace {
+
+int failures = 0;
+int passes = 0;
+volatile LONG interrupted = 0;
+
+}  // namespace
+
+void Check(bool ok, const std::string& what, const std::string& detail) {
+  if (ok) {
+    ++passes;
+    printf("ok: %s\n", what.c_str());
+  } else {
+    ++failures;
+    printf("Test failed: %s: %s\n", what.c_str(), detail.c_str());
+  }
+}
+
+void CheckEqual(long expected, long got, const std::string& what) {
+  Check(expected == got, what + " = " + std::to_string(got),
+        "expected " + std::to_string(expected) + ", got " + std::to_string(got));
+}
+
+void CheckText(const std::string& what, const std::string& expected, const std::string& got) {
+  Check(expected == got, what + " = " + got, "expected '" + expected + "', got '" + got + "'");
+}
+
+void CheckLines(const Lines& expected, const Lines& got, const std::string& what) {
+  std::string detail;
+  const size_t n = expected.size() > got.size() ? expected.size() : got.size();
+  for (size_t i = 0; i < n && detail.empty(); ++i) {
+    const std::string e = i < expected.size() ? expected[i] : "(nothing)";
+    const std::string g = i < got.size() ? got[i] : "(nothing)";
+    if (e != g)
+      detail = "line " + std::to_string(i + 1) + ": expected \"" + e + "\", got \"" + g + "\"";
+  }
+  if (!detail.empty()) {
+    detail += "\n  whole " + what + " got:";
+    for (const std::string& line : got) detail += "\n    " + line;
+  }
+  Check(detail.empty(), what + " (" + std::to_string(got.size()) + " lines)", detail);
+}
+
+int Failures() { return failures; }
+int Passes() { return passes; }
+
+bool Interrupted() { return interrupted != 0; }
+void Interrupt() { InterlockedExchange(&interrupted, 1); }
+
+namespace {
+
+std::wstring workDirName;
+
+}  // namespace
+
+void SetWorkDirName(const std::wstring& name) { workDirName = name; }
+
+std::wstring WorkDir() {
+  if (workDirName.empty())
+    SetWorkDirName(L"Lumenkeep E2E " + std::to_wstring(GetCurrentProcessId()));
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return temp + workDirName;
+}
+
+std::wstring WorkPath(const std::wstring& file) { return WorkDir() + L"\\" + file; }
+
+std::wstring SelfPath() {
+  wchar_t path[MAX_PATH];
+  const DWORD size = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return std::wstring(path, size);
+}
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (const wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::string out(text.size() * 3 + 1, '\0');
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+  out.resize(static_cast<size_t>(size));
+  return out;
+}
+
+// The lines of a file, without their line ends.
+Lines ReadLines(const std::wstring& path) {
+  Lines lines;
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) return lines;
+  std::string line;
+  for (int c = fgetc(file); c != EOF; c = fgetc(file)) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    line.clear();
+  }
+  if (!line.empty()) lines.push_back(line);
+  fclose(file);
+  return lines;
+}
+
+std::string Joined(const Lines& lines, const std::string& separator) {
+  std::string out;
+  for (const std::string& line : lines) out += (out.empty() ? "" : separator) + line;
+  return out;
+}
+
+std::string First(const Lines& lines) { return lines.empty() ? "" : lines.front(); }
+std::string Last(const Lines& lines) { return lines.empty() ? "" : lines.back(); }
+
+long Count(const Lines& lines, const std::string& pattern) {
+  long n = 0;
+  for (const std::string& line : lines) n += std::regex_search(line, std::regex(pattern)) ? 1 : 0;
+  return n;
+}
+
+std::wstring Viewer() { return Quoted(WorkPath(L"LumenkeepTrace.exe")); }
+
+HANDLE OutputFile(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE Nul() {
+  return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+std::wstring Arg(const std::wstring& text) {
+  std::wstring out = L"\"";
+  size_t slashes = 0;
+  for (const wchar_t c : text) {
+    if (c == L'"') out.append(slashes + 1, L'\\');
+    slashes = c == L'\\' ? slashes + 1 : 0;
+    out += c;
+  }
+  return out.append(slashes, L'\\') + L"\"";
+}
+
+// The handles are inheritable only while the program starts, so that no
+// other program started meanwhile holds them (and keeps a pipe open).
+HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, DWORD* id) {
+  const HANDLE in = Nul();
+  for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 1);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  std::wstring line = command;
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                      nullptr, &startup, &process);
+  for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+  CloseHandle(in);
+  if (!started) {
+    printf("Test failed: starting %s: error %lu\n", Narrow(command).c_str(), GetLastError());
+    return nullptr;
+  }
+  CloseHandle(process.hThread);
+  if (id != nullptr) *id = process.dwProcessId;
+  return process.hProcess;
+}
+
+long Finish(HANDLE process, DWORD ms) {
+  if (process == nullptr) return -1;
+  DWORD code = 0;
+  if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0) {
+    TerminateProcess(process, 1);
+    code = static_cast<DWORD>(-1);
+  } else {
+    GetExitCodeProcess(process, &code);
+  }
+  CloseHandle(process);
+  return static_cast<LONG>(code);
+}
+
+long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err, DWORD ms) {
+  const HANDLE outFile = out.empty() ? Nul() : OutputFile(out);
+  const HANDLE errFile = err.empty() ? Nul() : err == out ? outFile : OutputFile(err);
+  const HANDLE process = Start(command, outFile, errFile);
+  CloseHandle(outFile);
+  if (errFile != outFile) CloseHandle(errFile);
+  return Finish(process, ms);
+}
+
+long RunTo(const std::wstring& command, const std::wstring& path, DWORD ms) {
+  return Run(command, path, path, ms);
+}
+
+bool WaitForText(const std::wstring& path, const std::string& text, DWORD ms) {
+  for (DWORD waited = 0; waited < ms && !Interrupted(); waited += 100) {
+    for (const std::string& line : ReadLines(path))
+      if (line.find(text) != std::string::npos) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+void SendCtrlC(DWORD processId) {
+  const HANDLE nothing = Nul();
+  Finish(Start(Quoted(SelfPath()) + L" --ctrl-c " + std::to_wstring(processId), nothing, nothing,
+               DETACHED_PROCESS),
+         10000);
+  CloseHandle(nothing);
+}
+
+int CtrlCHelper(DWORD processId) {
+  FreeConsole();
+  if (!AttachConsole(processId)) return 1;
+  SetConsoleCtrlHandler(nullptr, TRUE);  // not this helper
+  return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) ? 0 : 1;
+}
+
+int ScreenHelper(const std::wstring& path, const std::wstring& command) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  const HANDLE screen =
+      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherit, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = screen;
+  startup.hStdError = screen;
+  PROCESS_INFORMATION process = {};
+  std::wstring line = command;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return 1;
+  WaitForSingleObject(process.hProcess, 20000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  CONSOLE_SCREEN_BUFFER_INFO info = {};
+  GetConsoleScreenBufferInfo(screen, &info);
+  std::wstring shown;
+  for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
+    std::wstring text(static_cast<size_t>(info.dwSize.X), L' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(screen, text.data(), static_cast<DWORD>(text.size()), {0, row},
+                                &read);
+    shown += text.substr(0, text.find_last_not_of(L' ') + 1) + L"\n";
+  }
+  CloseHandle(screen);
+  const std::string bytes = Utf8(shown);
+  FILE* file = _wfopen(path.c_str(), L"wb");
+  if (file == nullptr) return 1;
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  return 0;
+}
+
+}  // namespace suite

@@ -1,0 +1,82 @@
+// What every family of the end-to-end suite uses: checks that print what
+// they expected and what they got, the folder (with spaces in its path) the
+// suite runs the programs from, and starting them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "tests/common/expected_trace.h"
+
+namespace suite {
+
+using expected::Lines;
+
+void Check(bool ok, const std::string& what, const std::string& detail);
+void CheckEqual(long expected, long got, const std::string& what);
+// Like the checks of a script: both sides as text.
+void CheckText(const std::string& what, const std::string& expected, const std::string& got);
+void CheckLines(const Lines& expected, const Lines& got, const std::string& what);
+int Failures();
+int Passes();
+
+// Set once Ctrl+C (or a console close) asks the suite to stop.
+bool Interrupted();
+void Interrupt();
+
+std::wstring WorkDir();
+void SetWorkDirName(const std::wstring& name);  // in the temporary folder
+std::wstring WorkPath(const std::wstring& file);
+std::wstring SelfPath();
+std::wstring Quoted(const std::wstring& path);
+std::string Narrow(const std::wstring& text);  // ASCII; anything else as '?'
+std::string Utf8(const std::wstring& text);
+
+Lines ReadLines(const std::wstring& path);
+std::string Joined(const Lines& lines, const std::string& separator);
+std::string First(const Lines& lines);  // "" when there is none
+std::string Last(const Lines& lines);
+long Count(const Lines& lines, const std::string& pattern);  // lines that match the regex
+
+std::wstring Viewer();  // the trace viewer in the suite's folder, quoted
+
+// A new file a started program may write to; the null device.
+HANDLE OutputFile(const std::wstring& path);
+HANDLE Nul();
+// A command-line argument that the program gets exactly as TEXT.
+std::wstring Arg(const std::wstring& text);
+
+// Starts COMMAND with the given standard handles, which it inherits.
+// Returns the process handle (its id in *id), or nullptr.
+HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags = 0,
+             DWORD* id = nullptr);
+// Waits up to MS ms; the exit code, or -1 after ending a program that ran
+// longer. Closes the handle.
+long Finish(HANDLE process, DWORD ms);
+// Runs COMMAND with its output and errors in the files at OUT and ERR (the
+// null device where empty); its exit code.
+long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err,
+         DWORD ms = 20000);
+long RunTo(const std::wstring& command, const std::wstring& path, DWORD ms = 20000);
+// Up to MS ms until the file at PATH holds TEXT.
+bool WaitForText(const std::wstring& path, const std::string& text, DWORD ms = 15000);
+// Ctrl+C to the console of the process (started with CREATE_NEW_CONSOLE),
+// sent by a helper that attaches to it.
+void SendCtrlC(DWORD processId);
+int CtrlCHelper(DWORD processId);
+// Runs COMMAND in this process's console and writes what the console then
+// shows to the file at PATH, as UTF-8.
+int ScreenHelper(const std::wstring& path, const std::wstring& command);
+
+// The families that check the trace viewer (viewer_debuggee.cpp,
+// viewer_listen.cpp).
+void ViewerLines();
+void ViewerCtrlCAndConsole();
+void ViewerBadUse();
+void ListenHeldBuffer();
+void ListenAfterAnEnded();
+void ListenOnly();
+void ListenOutput();
+
+}  // namespace suite

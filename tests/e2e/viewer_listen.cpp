@@ -1,0 +1,212 @@
+// The trace viewer's system-wide listening: a second listener refuses while
+// the first keeps every message; lines name the writing process by PID and
+// image name, also when ids come round again, with --time and --only; a
+// writer that takes the buffer and never writes costs the others a second at
+// most; a listener started while writers still hold the channel of one that
+// ended takes it over; writers never wait on output that nobody reads, and
+// output that went away ends the listening; Ctrl+C ends an open-ended
+// listening with the count. Each listener runs in a console of its own, so
+// that Ctrl+C reaches it alone.
+#include <string>
+
+#include "tests/e2e/suite.h"
+
+namespace suite {
+
+namespace {
+
+struct Listener {
+  HANDLE process = nullptr;
+  DWORD id = 0;
+};
+
+const std::wstring& Out() {
+  static const std::wstring path = WorkPath(L"listened.txt");
+  return path;
+}
+
+const std::wstring& Err() {
+  static const std::wstring path = WorkPath(L"listener-said.txt");
+  return path;
+}
+
+// A listener with its output in OUTPUT (a new file Out() when null), once
+// it listens.
+Listener Listen(const std::wstring& arguments, HANDLE output = nullptr) {
+  Listener listener;
+  const HANDLE out = output != nullptr ? output : OutputFile(Out());
+  const HANDLE err = OutputFile(Err());
+  listener.process = Start(Viewer() + L" " + arguments, out, err, CREATE_NEW_CONSOLE, &listener.id);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!WaitForText(Err(), "listening"))
+    Check(false, "the listener started", Joined(ReadLines(Err()), " "));
+  return listener;
+}
+
+long StopWithCtrlC(const Listener& listener) {
+  SendCtrlC(listener.id);
+  return Finish(listener.process, 10000);
+}
+
+long Debuggee(const std::wstring& arguments, const std::wstring& image = L"debuggee.exe") {
+  return Run(Quoted(WorkPath(image)) + L" " + arguments, L"", L"");
+}
+
+// A writer that takes the buffer and holds it for 2 s.
+void HoldChannel() {
+  const std::wstring held = WorkPath(L"held.txt");
+  const HANDLE out = OutputFile(held);
+  CloseHandle(Start(Quoted(WorkPath(L"debuggee.exe")) + L" hold-channel 2000", out, out));
+  CloseHandle(out);
+  WaitForText(held, "taken");
+}
+
+// Whole seconds, rounded up, since START (GetTickCount64), and no fewer than
+// LIMIT: the check reads as the limit when it held.
+std::string SecondsAtMost(ULONGLONG start, ULONGLONG limit) {
+  const ULONGLONG seconds = (GetTickCount64() - start + 999) / 1000;
+  return std::to_string(seconds <= limit ? limit : seconds);
+}
+
+}  // namespace
+
+void ListenHeldBuffer() {
+  const Listener first = Listen(L"--time --listen");
+  const long second = Run(Viewer() + L" --listen 5", L"", WorkPath(L"second.txt"));
+  CheckText("a second listener: exit code, its line",
+            "3 LumenkeepTrace: another program already listens to the system-wide debug channel",
+            std::to_string(second) + " " + Joined(ReadLines(WorkPath(L"second.txt")), "|"));
+  HoldChannel();
+  const ULONGLONG start = GetTickCount64();
+  Debuggee(L"burst 300");
+  CheckText("300 messages after a writer took the buffer and never wrote: seconds at most", "5",
+            SecondsAtMost(start, 5));
+  Debuggee(L"long-ansi 5000");
+  for (const wchar_t* image : {L"alpha.exe", L"beta.exe"})
+    CopyFileW(WorkPath(L"debuggee.exe").c_str(), WorkPath(image).c_str(), FALSE);
+  for (int i = 0; i < 5; ++i)
+    for (const wchar_t* image : {L"alpha.exe", L"beta.exe"}) Debuggee(L"whoami", image);
+  Sleep(500);
+  CheckEqual(0, StopWithCtrlC(first), "Ctrl+C: exit code");
+  const Lines lines = ReadLines(Out());
+  CheckEqual(
+      300,
+      Count(lines,
+            "^[0-9]+\\.[0-9]{3} [0-9]+ debuggee\\.exe: (\\[Glimmer\\]message|other) [0-9]+$"),
+      "the first listener kept every message");
+  std::string end;
+  for (const std::string& line : lines)
+    if (line.find("aaa (") != std::string::npos) end = line.substr(line.find("aaa ("));
+  CheckText("a message that fills the channel: its end",
+            "aaa (4091 bytes, where the system-wide channel cuts longer messages)", end);
+  CheckText("names follow the writers, whichever id they get", "10 10",
+            std::to_string(Count(lines, " (alpha|beta)\\.exe: I am \\1\\.exe$")) + " " +
+                std::to_string(Count(lines, "I am")));
+  CheckText("Ctrl+C: the count", "caught 311 messages", Last(lines));
+}
+
+// The next listener, while a writer still holds the channel of the last.
+void ListenAfterAnEnded() {
+  const Listener ended = Listen(L"--listen");
+  HoldChannel();
+  StopWithCtrlC(ended);
+  const Listener next = Listen(L"--listen 3");
+  CheckEqual(1, Count(ReadLines(Err()), "took over the system-wide debug channel, which programs"),
+             "a listener after one that ended: it took over the channel the writers held");
+  Debuggee(L"burst 10");
+  Finish(next.process, 10000);
+  CheckText("... and then caught every message", "caught 10 messages", Last(ReadLines(Out())));
+}
+
+void ListenOnly() {
+  const Listener listener = Listen(L"--only [Glimmer] --listen 3");
+  Debuggee(L"burst 10");
+  Finish(listener.process, 10000);
+  const Lines lines = ReadLines(Out());
+  std::string shown;
+  for (const std::string& line : lines)
+    if (line.find("[Glimmer]") != std::string::npos)
+      shown += (shown.empty() ? "" : "|") + line.substr(line.find("[Glimmer]"));
+  CheckText("--only: the lines shown",
+            "5 [Glimmer]message 0|[Glimmer]message 2|[Glimmer]message 4|[Glimmer]message "
+            "6|[Glimmer]message 8",
+            std::to_string(Count(lines, "^[0-9]* debuggee\\.exe: ")) + " " + shown);
+  CheckText("--only: the count", "caught 10 messages, 5 shown", Last(lines));
+}
+
+namespace {
+
+struct Reader {
+  HANDLE pipe;
+  DWORD waitFirst;  // ms before reading
+  bool oneLine;     // stops after the first line and closes the pipe
+  std::string text;
+};
+
+DWORD WINAPI Read(void* context) {
+  Reader& reader = *static_cast<Reader*>(context);
+  Sleep(reader.waitFirst);
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(reader.pipe, buffer, reader.oneLine ? 1 : sizeof buffer, &read, nullptr) &&
+         read > 0) {
+    reader.text.append(buffer, read);
+    if (reader.oneLine && buffer[0] == '\n') break;
+  }
+  CloseHandle(reader.pipe);
+  return 0;
+}
+
+// A listener whose output a reader in this process takes as READER says.
+Listener ListenInto(const std::wstring& arguments, Reader& reader, HANDLE* thread) {
+  HANDLE write = nullptr;
+  CreatePipe(&reader.pipe, &write, nullptr, 0);
+  const Listener listener = Listen(arguments, write);
+  *thread = CreateThread(nullptr, 0, Read, &reader, 0, nullptr);
+  return listener;
+}
+
+}  // namespace
+
+void ListenOutput() {
+  // Output that nobody reads for 5 s: 200 KB of messages do not wait for it.
+  Reader late{nullptr, 5000, false, {}};
+  HANDLE thread = nullptr;
+  const Listener unread = ListenInto(L"--listen", late, &thread);
+  const ULONGLONG start = GetTickCount64();
+  Debuggee(L"burst 1000 200");
+  CheckText("1000 messages while the output is not read: seconds at most", "8",
+            SecondsAtMost(start, 8));
+  Sleep(500);
+  StopWithCtrlC(unread);
+  WaitForSingleObject(thread, 10000);
+  CloseHandle(thread);
+  Lines lines;
+  for (size_t at = 0; at < late.text.size();) {
+    const size_t end = late.text.find('\n', at);
+    lines.push_back(late.text.substr(at, end - at - (end > at && late.text[end - 1] == '\r')));
+    at = end == std::string::npos ? late.text.size() : end + 1;
+  }
+  CheckText(
+      "... and all of them arrive", "1000 caught 1000 messages",
+      std::to_string(Count(lines, "debuggee\\.exe: \\.*(\\[Glimmer\\]message|other) [0-9]*$")) +
+          " " + Last(lines));
+
+  // Output that went away: the reader takes one line and leaves; the next
+  // message ends the listening long before its 20 s. One message a writer,
+  // so that no writer waits on a listener that has ended.
+  Reader first{nullptr, 0, true, {}};
+  const Listener gone = ListenInto(L"--listen 20", first, &thread);
+  Debuggee(L"burst 1");
+  WaitForSingleObject(thread, 10000);
+  CloseHandle(thread);
+  Debuggee(L"burst 1");
+  const long code = Finish(gone.process, 10000);
+  CheckText("output gone: exit code, its line",
+            "3 LumenkeepTrace: cannot write the output any more; stopped listening",
+            std::to_string(code) + " " + Last(ReadLines(Err())));
+  CheckEqual(0, Run(Viewer() + L" --listen 1", L"", L""), "... and the next listener may listen");
+}
+
+}  // namespace suite
