@@ -4,6 +4,9 @@
 //
 //   e2e_tests --all [--shadow-real-driver]    every family of checks.h
 //   e2e_tests [--shadow-real-driver] FAMILY...  the families named
+//   e2e_tests --put-back                      only puts back what runs that were
+//                                             killed had changed (every run
+//                                             does that first)
 //   e2e_tests --list                           names every family
 //
 // It runs from the folder that holds it, Lumenkeep.exe, LumenkeepTrace.exe,
@@ -143,9 +146,10 @@ bool Elevated() {
 }
 
 HKEY classesRoot = nullptr;  // HKCU or HKLM \Software\Classes
+bool perMachine = false;
 
 bool OpenClassesRoot() {
-  const bool perMachine = UnderWine() || Elevated();
+  perMachine = UnderWine() || Elevated();
   printf("driver stand-in registered in %s\\Software\\Classes (%s)\n", perMachine ? "HKLM" : "HKCU",
          UnderWine()  ? "Wine uses no per-user classes"
          : perMachine ? "an elevated process uses no per-user classes"
@@ -166,6 +170,210 @@ std::wstring RegisteredClassId(HKEY classes) {
 std::vector<SavedKey> SaveTouched() {
   return {Save(HKEY_CURRENT_USER, kStateKey), Save(HKEY_CURRENT_USER, kRunKey),
           Save(classesRoot, kClassName), Save(classesRoot, kStandInClassKey)};
+}
+
+// ---- what a run that was killed left changed ----
+// Ctrl+C and failed checks put everything back at the end of the run; a run
+// that is killed, or whose machine loses power, cannot. One scenario deletes
+// the user's whole Run key for a moment and another narrows its
+// permissions, so each run keeps what it saved, with the Run key's
+// permissions, in a file named after its process id, and every run first
+// puts back what the files of runs no longer running hold.
+
+std::wstring PendingPath(const std::wstring& name) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return temp + name;
+}
+
+std::wstring PendingName(DWORD process) {
+  return L"Lumenkeep E2E put-back " + std::to_wstring(process) + L".bin";
+}
+
+std::vector<BYTE> RunKeySecurity() {
+  HKEY key = nullptr;
+  std::vector<BYTE> security;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL, &key) != ERROR_SUCCESS)
+    return security;
+  DWORD size = 0;
+  RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+  security.resize(size);
+  if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, security.data(), &size) != ERROR_SUCCESS)
+    security.clear();
+  RegCloseKey(key);
+  return security;
+}
+
+void PutBytes(std::vector<BYTE>& out, const void* data, size_t size) {
+  const DWORD length = static_cast<DWORD>(size);
+  out.insert(out.end(), reinterpret_cast<const BYTE*>(&length),
+             reinterpret_cast<const BYTE*>(&length + 1));
+  out.insert(out.end(), static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
+}
+
+void PutKey(std::vector<BYTE>& out, const SavedKey& key) {
+  const DWORD root = key.root == HKEY_CURRENT_USER ? 0 : perMachine ? 2 : 1;
+  const DWORD counts[] = {root, key.existed, static_cast<DWORD>(key.values.size()),
+                          static_cast<DWORD>(key.subkeys.size())};
+  PutBytes(out, counts, sizeof counts);
+  PutBytes(out, key.path.data(), key.path.size() * sizeof(wchar_t));
+  for (const Value& value : key.values) {
+    PutBytes(out, value.name.data(), value.name.size() * sizeof(wchar_t));
+    PutBytes(out, &value.type, sizeof value.type);
+    PutBytes(out, value.data.data(), value.data.size());
+  }
+  for (const SavedKey& subkey : key.subkeys) PutKey(out, subkey);
+}
+
+// Reads what PutBytes wrote; false once the file ends short.
+struct Reader {
+  const std::vector<BYTE>& in;
+  size_t at = 0;
+  bool Take(std::vector<BYTE>& into) {
+    DWORD length = 0;
+    if (in.size() - at < sizeof length) return false;
+    memcpy(&length, &in[at], sizeof length);
+    at += sizeof length;
+    if (in.size() - at < length) return false;
+    into.assign(in.begin() + at, in.begin() + at + length);
+    at += length;
+    return true;
+  }
+  bool Take(std::wstring& into) {
+    std::vector<BYTE> bytes;
+    if (!Take(bytes)) return false;
+    into.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    return true;
+  }
+};
+
+bool TakeKey(Reader& in, HKEY classes[2], SavedKey& key) {
+  std::vector<BYTE> bytes;
+  DWORD counts[4] = {};
+  if (!in.Take(bytes) || bytes.size() != sizeof counts || !in.Take(key.path)) return false;
+  memcpy(counts, bytes.data(), sizeof counts);
+  key.root = counts[0] == 0 ? HKEY_CURRENT_USER : classes[counts[0] - 1];
+  key.existed = counts[1] != 0;
+  key.values.resize(counts[2]);
+  for (Value& value : key.values) {
+    if (!in.Take(value.name) || !in.Take(bytes) || bytes.size() != sizeof value.type ||
+        !in.Take(value.data))
+      return false;
+    memcpy(&value.type, bytes.data(), sizeof value.type);
+  }
+  key.subkeys.resize(counts[3]);
+  for (SavedKey& subkey : key.subkeys)
+    if (!TakeKey(in, classes, subkey)) return false;
+  return true;
+}
+
+bool WriteWhole(const std::wstring& path, const std::vector<BYTE>& bytes) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+  DWORD written = 0;
+  const bool ok =
+      file != INVALID_HANDLE_VALUE &&
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return ok;
+}
+
+std::vector<BYTE> ReadWhole(const std::wstring& path) {
+  std::vector<BYTE> bytes;
+  const HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  bytes.resize(GetFileSize(file, nullptr));
+  DWORD read = 0;
+  if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
+  bytes.resize(read);
+  CloseHandle(file);
+  return bytes;
+}
+
+void KeepPending(const std::vector<SavedKey>& keys) {
+  std::vector<BYTE> out;
+  const std::vector<BYTE> security = RunKeySecurity();
+  PutBytes(out, security.data(), security.size());
+  for (const SavedKey& key : keys) PutKey(out, key);
+  if (!WriteWhole(PendingPath(PendingName(GetCurrentProcessId())), out))
+    printf("note: cannot keep what this run saved in a file; a killed run cannot be put back\n");
+}
+
+bool Running(DWORD process) {
+  const HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, process);
+  if (handle == nullptr) return false;
+  const bool running = WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+  CloseHandle(handle);
+  return running;
+}
+
+// Removes DIR and the files in it; true once it is gone.
+bool RemoveFolder(const std::wstring& dir) {
+  bool removed = false;
+  for (int i = 0; i < 50 && !removed; ++i) {  // programs that just ended may hold a file
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+      do DeleteFileW((dir + L"\\" + found.cFileName).c_str());
+      while (FindNextFileW(find, &found));
+      FindClose(find);
+    }
+    removed = RemoveDirectoryW(dir.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+              GetLastError() == ERROR_PATH_NOT_FOUND;
+    if (!removed) Sleep(100);
+  }
+  return removed;
+}
+
+// Puts back what a run that was killed saved; true when there was one.
+bool PutBackKilledRun(const std::wstring& name, DWORD process) {
+  const std::wstring path = PendingPath(name);
+  const std::vector<BYTE> bytes = ReadWhole(path);
+  Reader in{bytes};
+  std::vector<BYTE> security;
+  HKEY classes[2] = {};
+  RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_ALL_ACCESS, &classes[0]);
+  RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_ALL_ACCESS, &classes[1]);
+  std::vector<SavedKey> keys;
+  bool whole = in.Take(security);
+  while (whole && in.at < bytes.size()) {
+    SavedKey key;
+    whole = TakeKey(in, classes, key) && key.root != nullptr;
+    if (whole) keys.push_back(key);
+  }
+  if (whole) {
+    for (const SavedKey& key : keys) Restore(key);
+    HKEY run = nullptr;
+    if (!security.empty() &&
+        RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, WRITE_DAC, &run) == ERROR_SUCCESS) {
+      RegSetKeySecurity(run, DACL_SECURITY_INFORMATION, security.data());
+      RegCloseKey(run);
+    }
+    printf("e2e_tests: put back what run %lu, which did not finish, had changed\n", process);
+  } else {
+    printf("e2e_tests: %ls is damaged; left as it is\n", path.c_str());
+  }
+  for (HKEY key : classes)
+    if (key != nullptr) RegCloseKey(key);
+  if (whole) {
+    DeleteFileW(path.c_str());
+    RemoveFolder(PendingPath(L"Lumenkeep E2E " + std::to_wstring(process)));
+  }
+  return whole;
+}
+
+void PutBackKilledRuns() {
+  WIN32_FIND_DATAW found;
+  const HANDLE find = FindFirstFileW(PendingPath(L"Lumenkeep E2E put-back *.bin").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const DWORD process =
+        wcstoul(found.cFileName + wcslen(L"Lumenkeep E2E put-back "), nullptr, 10);
+    if (!Running(process)) PutBackKilledRun(found.cFileName, process);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
 }
 // ---- the stand-in's configuration and state ----
 
@@ -707,19 +915,8 @@ bool LogonDone() {
 std::vector<SavedKey> saved;
 
 void RemoveWorkDir() {
-  bool removed = false;
-  for (int i = 0; i < 50 && !removed; ++i) {  // programs that just ended may hold a file
-    WIN32_FIND_DATAW found;
-    const HANDLE find = FindFirstFileW(WorkPath(L"*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-      do DeleteFileW(WorkPath(found.cFileName).c_str());
-      while (FindNextFileW(find, &found));
-      FindClose(find);
-    }
-    removed = RemoveDirectoryW(WorkDir().c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
-    if (!removed) Sleep(100);
-  }
-  Check(removed, "the suite's folder removed", "it is still there: " + Narrow(WorkDir()));
+  Check(RemoveFolder(WorkDir()), "the suite's folder removed",
+        "it is still there: " + Narrow(WorkDir()));
 }
 
 HANDLE putBack = nullptr;
@@ -734,6 +931,7 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 
 // Returns 0, or the exit code when it refuses to shadow another driver.
 int SetUp(bool shadow) {
+  PutBackKilledRuns();
   const std::wstring registered = RegisteredClassId(HKEY_CLASSES_ROOT);
   if (!registered.empty() && registered != kStandInClassId && !shadow) {
     printf(
@@ -746,6 +944,7 @@ int SetUp(bool shadow) {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   if (!OpenClassesRoot()) return Check(false, "class registrations opened", "they cannot be"), 1;
   saved = SaveTouched();
+  KeepPending(saved);
   // The stand-in registers itself under HKEY_CLASSES_ROOT: here that is the
   // place chosen above.
   RegOverridePredefKey(HKEY_CLASSES_ROOT, classesRoot);
@@ -766,6 +965,7 @@ void PutBack() {
   Check(SaveTouched() == saved, "registrations, Run key and stand-in state as before",
         "they differ");
   RemoveWorkDir();
+  DeleteFileW(PendingPath(PendingName(GetCurrentProcessId())).c_str());
   SetEvent(putBack);
 }
 
@@ -829,6 +1029,24 @@ void InterruptedRun() {
   Check(SaveTouched() == before, "registrations, Run key and stand-in state as before the run",
         "they differ");
   Check(NoFolderOfRun(id), "... and its folder is gone", "it is still there");
+
+  // Killed in the middle: the next run puts back what it had changed.
+  const HANDLE killedOut = OutputFile(out);
+  const HANDLE killed = Start(Quoted(SelfPath()) + L" run-value", killedOut, killedOut, 0, &id);
+  CloseHandle(killedOut);
+  Check(WaitForText(out, "scenario install-twice:"),
+        "the run to be killed got to its second scenario", "it did not");
+  TerminateProcess(killed, 1);
+  Finish(killed, 5000);
+  const std::wstring putBack = WorkPath(L"put-back.txt");
+  CheckEqual(0, RunTo(Quoted(SelfPath()) + L" --put-back", putBack), "--put-back: exit code");
+  CheckText(
+      "... its line",
+      "e2e_tests: put back what run " + std::to_string(id) + ", which did not finish, had changed",
+      First(ReadLines(putBack)));
+  Check(SaveTouched() == before,
+        "registrations, Run key and stand-in state as before the killed run", "they differ");
+  Check(NoFolderOfRun(id), "... and its folder is gone", "it is still there");
 }
 
 // ---- the families ----
@@ -863,6 +1081,8 @@ int LogonStep(const std::wstring& step, const wchar_t* file) {
   if (step == L"logon-install") {
     if (const int refused = SetUp(false)) return refused;
     RunScenario(LogonInstall());
+    // What it changed is meant to outlast it: logon-check puts it back.
+    DeleteFileW(PendingPath(PendingName(GetCurrentProcessId())).c_str());
   } else {
     OpenClassesRoot();
     CheckLogon(file);
@@ -883,6 +1103,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring first = argc > 1 ? argv[1] : L"";
   if (argc == 3 && first == L"--ctrl-c") return CtrlCHelper(wcstoul(argv[2], nullptr, 10));
   if (argc == 4 && first == L"--screen-of") return ScreenHelper(argv[2], argv[3]);
+  if (argc == 2 && first == L"--put-back") return PutBackKilledRuns(), 0;
   if (argc == 2 && first == L"--list") {
     for (const Family& family : kFamilies) printf("%s\n", family.name);
     return 0;
