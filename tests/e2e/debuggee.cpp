@@ -58,14 +58,18 @@ int Spawn(const wchar_t* command) {
 }
 
 // Takes "buffer ready" and never signals "data ready"; prints "taken" once
-// it has the buffer.
+// it has the buffer. Like a writer, it holds the section and "data ready"
+// open meanwhile, so that the channel outlasts a listener that ends.
 int HoldChannel(long ms) {
-  HANDLE ready = OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY");
+  const HANDLE section = OpenFileMappingW(FILE_MAP_READ, FALSE, L"DBWIN_BUFFER");
+  const HANDLE data = OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_DATA_READY");
+  const HANDLE ready = OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_BUFFER_READY");
   if (ready == nullptr || WaitForSingleObject(ready, 10000) != WAIT_OBJECT_0) return 1;
   printf("taken\n");
   fflush(stdout);
   Sleep(static_cast<DWORD>(ms));
-  CloseHandle(ready);
+  for (const HANDLE h : {ready, data, section})
+    if (h != nullptr) CloseHandle(h);
   return 0;
 }
 

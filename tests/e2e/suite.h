@@ -76,6 +76,7 @@ void ViewerCtrlCAndConsole();
 void ViewerBadUse();
 void ListenHeldBuffer();
 void ListenAfterAnEnded();
+void ListenManyWriters();
 void ListenOnly();
 void ListenOutput();
 

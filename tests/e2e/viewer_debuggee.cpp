@@ -167,6 +167,10 @@ void ViewerBadUse() {
   std::smatch found;
   std::regex_search(said, found, std::regex("\\(error [0-9]*\\)"));
   CheckText("a program that cannot be started: why", "(error 2)", found.empty() ? "" : found.str());
+  const long code = Run(Viewer() + L" --only a --only b x.exe", L"", err);
+  CheckText("--only twice: exit code, what it says",
+            "2 LumenkeepTrace: --only may be given once (see LumenkeepTrace --help)",
+            std::to_string(code) + " " + Joined(ReadLines(err), "|"));
 }
 
 }  // namespace suite
