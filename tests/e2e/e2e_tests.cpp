@@ -1030,12 +1030,17 @@ void InterruptedRun() {
         "they differ");
   Check(NoFolderOfRun(id), "... and its folder is gone", "it is still there");
 
-  // Killed in the middle: the next run puts back what it had changed.
+  // Killed once it has changed something, before it starts any program
+  // (which would keep files of its folder open a while): the next run puts
+  // back what it had changed. It finds the stand-in unregistered, so its
+  // own registration is the change.
+  CallStandIn("DllUnregisterServer");
+  const std::vector<SavedKey> unregistered = SaveTouched();
   const HANDLE killedOut = OutputFile(out);
-  const HANDLE killed = Start(Quoted(SelfPath()) + L" run-value", killedOut, killedOut, 0, &id);
+  const HANDLE killed =
+      Start(Quoted(SelfPath()) + L" --set-up-and-wait", killedOut, killedOut, 0, &id);
   CloseHandle(killedOut);
-  Check(WaitForText(out, "scenario install-twice:"),
-        "the run to be killed got to its second scenario", "it did not");
+  Check(WaitForText(out, "set up; waiting"), "the run to be killed has set up", "it has not");
   TerminateProcess(killed, 1);
   Finish(killed, 5000);
   const std::wstring putBack = WorkPath(L"put-back.txt");
@@ -1044,9 +1049,10 @@ void InterruptedRun() {
       "... its line",
       "e2e_tests: put back what run " + std::to_string(id) + ", which did not finish, had changed",
       First(ReadLines(putBack)));
-  Check(SaveTouched() == before,
+  Check(SaveTouched() == unregistered,
         "registrations, Run key and stand-in state as before the killed run", "they differ");
   Check(NoFolderOfRun(id), "... and its folder is gone", "it is still there");
+  CallStandIn("DllRegisterServer");
 }
 
 // ---- the families ----
@@ -1104,6 +1110,13 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && first == L"--ctrl-c") return CtrlCHelper(wcstoul(argv[2], nullptr, 10));
   if (argc == 4 && first == L"--screen-of") return ScreenHelper(argv[2], argv[3]);
   if (argc == 2 && first == L"--put-back") return PutBackKilledRuns(), 0;
+  if (argc == 2 && first == L"--set-up-and-wait") {  // to be killed by the interrupted family
+    if (const int refused = SetUp(false)) return refused;
+    printf("set up; waiting\n");
+    Sleep(20000);
+    PutBack();
+    return 1;
+  }
   if (argc == 2 && first == L"--list") {
     for (const Family& family : kFamilies) printf("%s\n", family.name);
     return 0;
