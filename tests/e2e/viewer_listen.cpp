@@ -175,15 +175,15 @@ long EndedWritersHeld(const Lines& lines) {
 // doubles from 32 and never shrinks.)
 void ListenManyWriters() {
   const Listener listener = Listen(L"--listen");
-  Debuggee(L"writers 100");
+  Debuggee(L"writers 60");
   Sleep(2000);  // it lets go of ended writers within about a second
   const Lines lines = ReadLines(Out());
   const long named = Count(lines, "^[0-9]+ debuggee\\.exe: "), held = EndedWritersHeld(lines);
   const std::string got = std::to_string(Count(lines, "timed 0$")) + " lines, " +
                           std::to_string(named) + " named, " + std::to_string(held) + " held";
-  Check(got.rfind("100 lines, ", 0) == 0 && named > 0 && held == 0,
-        "100 short-lived writers, 2 s after the last: " + got,
-        "expected 100 lines, some named, none held; got " + got);
+  Check(got.rfind("60 lines, ", 0) == 0 && named > 0 && held == 0,
+        "60 short-lived writers, 2 s after the last: " + got,
+        "expected 60 lines, some named, none held; got " + got);
   StopWithCtrlC(listener);
 }
 
