@@ -16,24 +16,28 @@ for preset in "${presets[@]}"; do
 done
 
 status=0
-for preset in host fuzz; do
-  echo "== tests: $preset"
-  ctest --preset "$preset" -j2 || status=1
-done
-# The two Windows builds' suites each have a Wine prefix and session of their
-# own, so they run side by side; their output follows, one after the other.
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
-pids=()
-for preset in windows-x86 windows-x64; do
-  ctest --preset "$preset" >"$logs/$preset" 2>&1 &
-  pids+=($!)
-done
-for pid in "${pids[@]}"; do wait "$pid" || status=1; done
-for preset in windows-x86 windows-x64; do
-  echo "== tests: $preset"
-  cat "$logs/$preset"
-done
+# Runs the suites of the presets given at once, then prints their output one
+# after the other. PRESET:N runs N of its tests at a time.
+side_by_side() {
+  local pids=() each
+  for each in "$@"; do
+    ctest --preset "${each%%:*}" -j"${each#*:}" >"$logs/${each%%:*}" 2>&1 &
+    pids+=($!)
+  done
+  for each in "${pids[@]}"; do wait "$each" || status=1; done
+  for each in "$@"; do
+    echo "== tests: ${each%%:*}"
+    cat "$logs/${each%%:*}"
+  done
+}
+# The fuzzers run for a fixed time, beside the host tests. The two Windows
+# builds' suites each have a Wine prefix and session of their own, so they
+# too run side by side, after the others, whose load would slow the timed
+# end-to-end checks.
+side_by_side host:2 fuzz:2
+side_by_side windows-x86:1 windows-x64:1
 echo "== nothing left running"
 tests/e2e/stop-wine.sh "$PWD/build/windows-x86/wineprefix" "$PWD/build/windows-x64/wineprefix" || status=1
 exit $status
