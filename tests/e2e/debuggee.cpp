@@ -41,20 +41,27 @@
 
 namespace {
 
-int Spawn(const wchar_t* command) {
+// Runs COMMAND to its end: false when it cannot be started; its process id
+// and exit code otherwise.
+bool RunChild(const std::wstring& command, BOOL inheritHandles, DWORD& pid, DWORD& code) {
   std::wstring line = command;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &process))
-    return 99;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, inheritHandles, 0, nullptr, nullptr,
+                      &startup, &process))
+    return false;
+  pid = process.dwProcessId;
   WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return static_cast<int>(code);
+  return true;
+}
+
+int Spawn(const wchar_t* command) {
+  DWORD pid = 0, code = 0;
+  return RunChild(command, TRUE, pid, code) ? static_cast<int>(code) : 99;
 }
 
 // Takes "buffer ready" and never signals "data ready"; prints "taken" once
@@ -106,24 +113,6 @@ DWORD WINAPI WriteSteadily(void* context) {
   return 0;
 }
 
-// One short-lived child that writes once; its write's ms come back as its
-// exit code.
-bool RunWriter(const std::wstring& command, DWORD& pid, DWORD& took) {
-  std::wstring line = command;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process))
-    return false;
-  pid = process.dwProcessId;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  GetExitCodeProcess(process.hProcess, &took);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return true;
-}
-
 // N children one after another, beside a steady writer when STEADY_GAP_MS is
 // given; counts the children that got an id an earlier one had.
 int Writers(long n, DWORD steadyGapMs) {
@@ -138,7 +127,8 @@ int Writers(long n, DWORD steadyGapMs) {
   DWORD slowest = 0;
   for (long i = 0; i < n; ++i) {
     DWORD pid = 0, took = 0;
-    if (!RunWriter(command, pid, took)) return 99;
+    // A short-lived child that writes once; its write's ms are its exit code.
+    if (!RunChild(command, FALSE, pid, took)) return 99;
     reused += ids.insert(pid).second ? 0 : 1;
     slowest = took > slowest ? took : slowest;
   }

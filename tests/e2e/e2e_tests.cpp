@@ -180,12 +180,6 @@ std::vector<SavedKey> SaveTouched() {
 // permissions, in a file named after its process id, and every run first
 // puts back what the files of runs no longer running hold.
 
-std::wstring PendingPath(const std::wstring& name) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  return temp + name;
-}
-
 std::wstring PendingName(DWORD process) {
   return L"Lumenkeep E2E put-back " + std::to_wstring(process) + L".bin";
 }
@@ -297,7 +291,7 @@ void KeepPending(const std::vector<SavedKey>& keys) {
   const std::vector<BYTE> security = RunKeySecurity();
   PutBytes(out, security.data(), security.size());
   for (const SavedKey& key : keys) PutKey(out, key);
-  if (!WriteWhole(PendingPath(PendingName(GetCurrentProcessId())), out))
+  if (!WriteWhole(TempPath(PendingName(GetCurrentProcessId())), out))
     printf("note: cannot keep what this run saved in a file; a killed run cannot be put back\n");
 }
 
@@ -329,7 +323,7 @@ bool RemoveFolder(const std::wstring& dir) {
 
 // Puts back what a run that was killed saved; true when there was one.
 bool PutBackKilledRun(const std::wstring& name, DWORD process) {
-  const std::wstring path = PendingPath(name);
+  const std::wstring path = TempPath(name);
   const std::vector<BYTE> bytes = ReadWhole(path);
   Reader in{bytes};
   std::vector<BYTE> security;
@@ -359,14 +353,14 @@ bool PutBackKilledRun(const std::wstring& name, DWORD process) {
     if (key != nullptr) RegCloseKey(key);
   if (whole) {
     DeleteFileW(path.c_str());
-    RemoveFolder(PendingPath(L"Lumenkeep E2E " + std::to_wstring(process)));
+    RemoveFolder(WorkDirOf(process));
   }
   return whole;
 }
 
 void PutBackKilledRuns() {
   WIN32_FIND_DATAW found;
-  const HANDLE find = FindFirstFileW(PendingPath(L"Lumenkeep E2E put-back *.bin").c_str(), &found);
+  const HANDLE find = FindFirstFileW(TempPath(L"Lumenkeep E2E put-back *.bin").c_str(), &found);
   if (find == INVALID_HANDLE_VALUE) return;
   do {
     const DWORD process =
@@ -594,10 +588,7 @@ void RestrictRunKey() {
     Check(false, "Run key opened to change its permissions", "it could not be");
     return;
   }
-  DWORD size = 0;
-  RegGetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, nullptr, &size);
-  savedRunKeySecurity.resize(size);
-  RegGetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, savedRunKeySecurity.data(), &size);
+  savedRunKeySecurity = RunKeySecurity();
   PSECURITY_DESCRIPTOR narrow = nullptr;
   // KEY_READ | KEY_SET_VALUE for everyone, nothing inherited.
   ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;0x2001b;;;WD)", SDDL_REVISION_1,
@@ -965,7 +956,7 @@ void PutBack() {
   Check(SaveTouched() == saved, "registrations, Run key and stand-in state as before",
         "they differ");
   RemoveWorkDir();
-  DeleteFileW(PendingPath(PendingName(GetCurrentProcessId())).c_str());
+  DeleteFileW(TempPath(PendingName(GetCurrentProcessId())).c_str());
   SetEvent(putBack);
 }
 
@@ -973,9 +964,7 @@ void PutBack() {
 
 // No folder of the suite's run with process id ID is left.
 bool NoFolderOfRun(DWORD id) {
-  const std::wstring dir = WorkDir();
-  const std::wstring its = dir.substr(0, dir.find_last_of(L' ') + 1) + std::to_wstring(id);
-  return GetFileAttributesW(its.c_str()) == INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(WorkDirOf(id).c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 // Another control class registered under the driver's class name: the suite
@@ -1088,7 +1077,7 @@ int LogonStep(const std::wstring& step, const wchar_t* file) {
     if (const int refused = SetUp(false)) return refused;
     RunScenario(LogonInstall());
     // What it changed is meant to outlast it: logon-check puts it back.
-    DeleteFileW(PendingPath(PendingName(GetCurrentProcessId())).c_str());
+    DeleteFileW(TempPath(PendingName(GetCurrentProcessId())).c_str());
   } else {
     OpenClassesRoot();
     CheckLogon(file);

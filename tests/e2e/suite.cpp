@@ -62,12 +62,18 @@ std::wstring workDirName;
 
 void SetWorkDirName(const std::wstring& name) { workDirName = name; }
 
-std::wstring WorkDir() {
-  if (workDirName.empty())
-    SetWorkDirName(L"Lumenkeep E2E " + std::to_wstring(GetCurrentProcessId()));
+std::wstring TempPath(const std::wstring& name) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  return temp + workDirName;
+  return temp + name;
+}
+
+std::wstring WorkDirOf(DWORD process) {
+  return TempPath(L"Lumenkeep E2E " + std::to_wstring(process));
+}
+
+std::wstring WorkDir() {
+  return workDirName.empty() ? WorkDirOf(GetCurrentProcessId()) : TempPath(workDirName);
 }
 
 std::wstring WorkPath(const std::wstring& file) { return WorkDir() + L"\\" + file; }

@@ -25,6 +25,8 @@ int Passes();
 bool Interrupted();
 void Interrupt();
 
+std::wstring TempPath(const std::wstring& name);  // NAME in the temporary folder
+std::wstring WorkDirOf(DWORD process);            // the folder of the run PROCESS
 std::wstring WorkDir();
 void SetWorkDirName(const std::wstring& name);  // in the temporary folder
 std::wstring WorkPath(const std::wstring& file);

@@ -59,13 +59,11 @@ class WindowsChannel final : public ChannelObjects {
     return query != nullptr && query(ready_.Get(), 0, &state, sizeof state, nullptr) >= 0 &&
            state.state != 0;
   }
-  void Copy(unsigned char (&into)[kChannelBytes]) override {
-    memcpy(into, view_.Get(), kChannelBytes);
-  }
+  void Copy(unsigned char (&into)[kChannelBytes]) override { memcpy(into, View(), kChannelBytes); }
   std::uint64_t NowMs() override { return GetTickCount64(); }
   void Pause(std::uint32_t ms) override { Sleep(ms); }
 
-  const unsigned char* View() const { return view_.Get(); }
+  const unsigned char* View() const { return static_cast<const unsigned char*>(view_.Get()); }
   HANDLE Data() const { return data_.Get(); }
   HANDLE Ready() const { return ready_.Get(); }
   DWORD Error() const { return error_; }

@@ -8,57 +8,36 @@
 
 namespace trace {
 
-class OwnedHandle {
+// Owns a T that Release closes; null owns nothing.
+template <typename T, BOOL(WINAPI* Release)(T)>
+class Owned {
  public:
-  OwnedHandle() = default;
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  ~OwnedHandle() { Reset(); }
-  OwnedHandle(OwnedHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  OwnedHandle& operator=(OwnedHandle&& other) noexcept {
+  Owned() = default;
+  explicit Owned(T owned) : owned_(owned) {}
+  ~Owned() { Reset(); }
+  Owned(Owned&& other) noexcept : owned_(std::exchange(other.owned_, nullptr)) {}
+  Owned& operator=(Owned&& other) noexcept {
     if (this != &other) {
       Reset();
-      handle_ = std::exchange(other.handle_, nullptr);
+      owned_ = std::exchange(other.owned_, nullptr);
     }
     return *this;
   }
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
 
-  HANDLE Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
+  T Get() const { return owned_; }
+  explicit operator bool() const { return owned_ != nullptr; }
   void Reset() {
-    if (handle_ != nullptr) CloseHandle(handle_);
-    handle_ = nullptr;
+    if (owned_ != nullptr) Release(owned_);
+    owned_ = nullptr;
   }
 
  private:
-  HANDLE handle_ = nullptr;
+  T owned_ = nullptr;
 };
 
-class OwnedView {
- public:
-  OwnedView() = default;
-  explicit OwnedView(const void* view) : view_(view) {}
-  ~OwnedView() { Reset(); }
-  OwnedView(OwnedView&& other) noexcept : view_(std::exchange(other.view_, nullptr)) {}
-  OwnedView& operator=(OwnedView&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      view_ = std::exchange(other.view_, nullptr);
-    }
-    return *this;
-  }
-  OwnedView(const OwnedView&) = delete;
-  OwnedView& operator=(const OwnedView&) = delete;
-
-  const unsigned char* Get() const { return static_cast<const unsigned char*>(view_); }
-  void Reset() {
-    if (view_ != nullptr) UnmapViewOfFile(view_);
-    view_ = nullptr;
-  }
-
- private:
-  const void* view_ = nullptr;
-};
+using OwnedHandle = Owned<HANDLE, CloseHandle>;
+using OwnedView = Owned<LPCVOID, UnmapViewOfFile>;
 
 }  // namespace trace
