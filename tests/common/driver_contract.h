@@ -14,6 +14,9 @@ constexpr std::uint32_t kPolicyKind = 3;
 constexpr std::uint32_t kRecordSize = 20;
 constexpr std::uint32_t kLockedError = 20;
 constexpr std::size_t kReservedFrom = 8;  // record bytes 8 to 19 are written as zero
+// What a driver may leave in bytes 8 to 19 of a record it reads out, and the
+// program must not send back.
+constexpr std::uint8_t kReservedFill = 0xA5;
 // {2B3C5F6C-97B7-4C85-B4F2-335719D24F3D} as it lies in memory, written out
 // here on purpose rather than taken from the program's header.
 constexpr std::uint8_t kPolicyId[16] = {0x6C, 0x5F, 0x3C, 0x2B, 0xB7, 0x97, 0x85, 0x4C,
@@ -32,6 +35,15 @@ inline std::string ErrorZeroed(const char* method, const std::uint32_t* error) {
 inline std::string HandleZeroed(std::uint32_t handle) {
   if (handle == 0) return "";
   return "PowerApiOpen: handle " + std::to_string(handle) + " before the call, not 0";
+}
+
+// The driver's lock: while a handle is open it refuses every other open
+// with error code 20. A program that opens while it holds one has lost
+// track of its bracket.
+inline std::string NoneOpen(std::size_t openHandles) {
+  if (openHandles == 0) return "";
+  return "PowerApiOpen while " + std::to_string(openHandles) +
+         " handle(s) still open; refused as locked";
 }
 
 inline std::string HandleOpen(const char* method, std::uint32_t handle, bool open) {

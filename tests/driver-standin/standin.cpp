@@ -7,7 +7,8 @@
 //   HKCU\Software\Lumenkeep Test\Driver
 //     DC, AC    (DWORD)     the setting; 1 when absent
 //     Caps      (DWORD)     capability word; 0xC when absent
-//     Locked    (DWORD)     1: every open reports the lock (error code 20)
+//     Locked    (DWORD)     1: every open reports the lock (error code 20),
+//                           as an open does while this process holds one
 //     Creation  (DWORD)     0 works, 1 refused (E_FAIL), 2 S_OK with no object
 //     Faults    (MULTI_SZ)  "Method N hresult|error|lock|lockhr": the N-th
 //                           call of Method in a process fails that way
@@ -186,7 +187,9 @@ void STDMETHODCALLTYPE NotCalled(Object*) { Note(contract::kNotCalled); }
 HRESULT STDMETHODCALLTYPE PowerApiOpen(Object*, DWORD* handle, DWORD* error) {
   const Fault fault = Enter(0, "PowerApiOpen", error);
   Note(contract::HandleZeroed(*handle));
-  const Fault applied = fault == kNone && ReadNumber(L"Locked", 0) == 1 ? kLock : fault;
+  Note(contract::NoneOpen(static_cast<std::size_t>(openCount)));
+  const bool locked = ReadNumber(L"Locked", 0) == 1 || openCount > 0;
+  const Fault applied = fault == kNone && locked ? kLock : fault;
   const HRESULT hr = Outcome(applied, error);
   if (applied == kNone && openCount < 64) {
     *handle = nextHandle++;
@@ -234,6 +237,8 @@ HRESULT STDMETHODCALLTYPE GetPowerPolicy(Object*, DWORD handle, DWORD kind, cons
     const LONG ac = static_cast<LONG>(ReadNumber(L"AC", 1));
     memcpy(record, &dc, 4);
     memcpy(record + 4, &ac, 4);
+    memset(record + contract::kReservedFrom, contract::kReservedFill,
+           contract::kRecordSize - contract::kReservedFrom);
   }
   Journal("GetPowerPolicy handle=%lu hr=0x%08lX", handle, hr);
   return hr;

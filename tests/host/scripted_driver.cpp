@@ -57,9 +57,12 @@ struct DriverMethods {
     Call call{Method::PowerApiOpen};
     Enter(d, "PowerApiOpen", error);
     d.Note(contract::HandleZeroed(*handle));
-    const Outcome o = d.Next(Method::PowerApiOpen);
+    d.Note(contract::NoneOpen(d.openHandles.size()));
+    Outcome o = d.Next(Method::PowerApiOpen);
+    if (!d.openHandles.empty()) o.error = contract::kLockedError;
     *error = o.error;
-    if (Succeeds(o)) {
+    call.succeeded = Succeeds(o);
+    if (call.succeeded) {
       *handle = d.nextHandle++;
       d.openHandles.insert(*handle);
     }
@@ -106,16 +109,20 @@ struct DriverMethods {
                                                  std::uint32_t size, void* record,
                                                  std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
-    const Call call = PolicyCall(d, Method::GetPowerPolicy, "GetPowerPolicy", handle, kind, id,
-                                 size, record, error);
-    d.calls.push_back(call);
+    Call call = PolicyCall(d, Method::GetPowerPolicy, "GetPowerPolicy", handle, kind, id, size,
+                           record, error);
     d.Note(contract::ZeroFrom("GetPowerPolicy", call.record.data(), 0));
     const Outcome o = d.Next(Method::GetPowerPolicy);
     *error = o.error;
-    if (Succeeds(o)) {
-      std::memcpy(record, &d.dc, 4);
-      std::memcpy(static_cast<char*>(record) + 4, &d.ac, 4);
+    call.succeeded = Succeeds(o);
+    if (call.succeeded) {
+      std::memcpy(call.record.data(), &d.dc, 4);
+      std::memcpy(call.record.data() + 4, &d.ac, 4);
+      std::memset(call.record.data() + contract::kReservedFrom, contract::kReservedFill,
+                  call.record.size() - contract::kReservedFrom);
+      std::memcpy(record, call.record.data(), call.record.size());
     }
+    d.calls.push_back(call);
     return o.hr;
   }
 
@@ -124,13 +131,14 @@ struct DriverMethods {
                                                  std::uint32_t size, void* record,
                                                  std::uint32_t* error) {
     ScriptedDriver& d = Of(self);
-    const Call call = PolicyCall(d, Method::SetPowerPolicy, "SetPowerPolicy", handle, kind, id,
-                                 size, record, error);
-    d.calls.push_back(call);
+    Call call = PolicyCall(d, Method::SetPowerPolicy, "SetPowerPolicy", handle, kind, id, size,
+                           record, error);
     d.Note(contract::ZeroFrom("SetPowerPolicy", call.record.data(), contract::kReservedFrom));
     const Outcome o = d.Next(Method::SetPowerPolicy);
     *error = o.error;
-    if (Succeeds(o)) {
+    call.succeeded = Succeeds(o);
+    d.calls.push_back(call);
+    if (call.succeeded) {
       std::memcpy(&d.dc, call.record.data(), 4);
       std::memcpy(&d.ac, call.record.data() + 4, 4);
     }

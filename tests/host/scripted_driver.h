@@ -35,7 +35,8 @@ struct Outcome {
 struct Call {
   Method method;
   std::uint32_t handle = 0;               // the handle passed in, or the one handed out
-  std::array<std::uint8_t, 20> record{};  // as written, or as found on entry
+  std::array<std::uint8_t, 20> record{};  // as written, or as a read handed it back
+  bool succeeded = false;                 // opens and policy calls: the driver's answer
 };
 
 class ScriptedDriver {
