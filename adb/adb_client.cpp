@@ -29,6 +29,32 @@ OpenResult WithOpenPowerApi(bool* succeeded, Request request) {
   return kOpened;
 }
 
+// Fills `policy`, zeroed first; true when the driver answered.
+bool ReadPolicy(PowerApiHandle handle, IntelADBPolicy* policy) {
+  *policy = IntelADBPolicy{};
+  std::uint32_t error = 0;
+  const HResult hr = pCUIExternal5->lpVtbl->GetPowerPolicy(
+      pCUIExternal5, handle, kPowerPolicyKind, &kIntelADBPolicyId, sizeof *policy, policy, &error);
+  return DriverCallSucceeded(hr, error);
+}
+
+// Sends a zeroed record holding `dc` and `ac`; true when the driver took it.
+bool WritePolicy(PowerApiHandle handle, std::int32_t dc, std::int32_t ac) {
+  IntelADBPolicy policy{};
+  policy.dc = dc;
+  policy.ac = ac;
+  std::uint32_t error = 0;
+  const HResult hr = pCUIExternal5->lpVtbl->SetPowerPolicy(
+      pCUIExternal5, handle, kPowerPolicyKind, &kIntelADBPolicyId, sizeof policy, &policy, &error);
+  return DriverCallSucceeded(hr, error);
+}
+
+void TracePolicy(const IntelADBPolicy& policy) {
+  char16_t line[kPolicyLineUnits];
+  platform::FormatNumbers(line, u"[Glimmer]PowerPolicy DC=%d, AC=%d", policy.dc, policy.ac);
+  Trace(line);
+}
+
 }  // namespace
 
 std::int32_t LoadIntelADBLibrary() {
@@ -125,16 +151,10 @@ OpenResult GetIntelADB(std::int32_t* dc, std::int32_t* ac) {
   bool read = false;
   const OpenResult opened = WithOpenPowerApi(&read, [dc, ac](PowerApiHandle handle) {
     IntelADBPolicy policy{};
-    std::uint32_t error = 0;
-    const HResult hr =
-        pCUIExternal5->lpVtbl->GetPowerPolicy(pCUIExternal5, handle, kPowerPolicyKind,
-                                              &kIntelADBPolicyId, sizeof policy, &policy, &error);
-    if (!DriverCallSucceeded(hr, error)) return false;
+    if (!ReadPolicy(handle, &policy)) return false;
     *dc = policy.dc;
     *ac = policy.ac;
-    char16_t line[kPolicyLineUnits];
-    platform::FormatNumbers(line, u"[Glimmer]PowerPolicy DC=%d, AC=%d", policy.dc, policy.ac);
-    Trace(line);
+    TracePolicy(policy);
     return true;
   });
   if (opened != kOpened) return opened;
@@ -147,15 +167,31 @@ std::int32_t SetIntelADB(std::int32_t value) {
 
   // A lock counts as failure here: the result is only whether it was written.
   bool written = false;
-  WithOpenPowerApi(&written, [value](PowerApiHandle handle) {
+  WithOpenPowerApi(&written,
+                   [value](PowerApiHandle handle) { return WritePolicy(handle, value, value); });
+  return written ? 1 : 0;
+}
+
+std::int32_t SetIntelADBForPowerSource(PowerSource source, std::int32_t value) {
+  Trace(u"[Glimmer]SetIntelADBForPowerSource");
+  if (pCUIExternal5 == nullptr) return 0;
+
+  // One open for the read and the write: while it is held the driver refuses
+  // every other open, so no other program can change the setting in between.
+  bool written = false;
+  const OpenResult opened = WithOpenPowerApi(&written, [source, value](PowerApiHandle handle) {
     IntelADBPolicy policy{};
-    policy.dc = value;
-    policy.ac = value;
-    std::uint32_t error = 0;
-    const HResult hr =
-        pCUIExternal5->lpVtbl->SetPowerPolicy(pCUIExternal5, handle, kPowerPolicyKind,
-                                              &kIntelADBPolicyId, sizeof policy, &policy, &error);
-    return DriverCallSucceeded(hr, error);
+    if (!ReadPolicy(handle, &policy)) {
+      Trace(u"[Glimmer]GetPowerPolicy Fail");
+      return false;
+    }
+    TracePolicy(policy);
+    const std::int32_t dc = source == PowerSource::DC ? value : policy.dc;
+    const std::int32_t ac = source == PowerSource::AC ? value : policy.ac;
+    const bool accepted = WritePolicy(handle, dc, ac);
+    Trace(accepted ? u"[Glimmer]SetPowerPolicy success" : u"[Glimmer]SetPowerPolicy Fail");
+    return accepted;
   });
+  if (opened != kOpened) return opened;
   return written ? 1 : 0;
 }

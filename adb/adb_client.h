@@ -25,3 +25,11 @@ void CloseIntelADBPowerAPI(PowerApiHandle handle);
 std::int32_t GetIntelADBCapabilities();
 OpenResult GetIntelADB(std::int32_t* dc, std::int32_t* ac);
 std::int32_t SetIntelADB(std::int32_t value);
+
+// The power source whose setting SetIntelADBForPowerSource changes.
+enum class PowerSource : std::int32_t { DC, AC };
+
+// Reads the setting and writes it back with `source` set to `value`, the
+// other source as the driver reported it, all under one open: 1 written,
+// 2 locked, 0 failed. Nothing is written unless the read succeeded.
+std::int32_t SetIntelADBForPowerSource(PowerSource source, std::int32_t value);

@@ -13,6 +13,10 @@ struct Command {
 void SwitchAdbOn() { SetIntelADB(1); }
 void SwitchAdbOff() { SetIntelADB(0); }
 void InstallFinishAtLogon() { SetFinishAtLogon(1); }
+void SwitchAdbOnForMains() { SetIntelADBForPowerSource(PowerSource::AC, 1); }
+void SwitchAdbOffForMains() { SetIntelADBForPowerSource(PowerSource::AC, 0); }
+void SwitchAdbOnForBattery() { SetIntelADBForPowerSource(PowerSource::DC, 1); }
+void SwitchAdbOffForBattery() { SetIntelADBForPowerSource(PowerSource::DC, 0); }
 
 // The logon run: switch ADB on, then remove the value whatever the driver
 // said, so that it runs once.
@@ -26,6 +30,10 @@ constexpr Command kCommands[] = {
     {u"-OFF", SwitchAdbOff},
     {u"-INSTALL", InstallFinishAtLogon},
     {u"-FINISH", FinishAtLogon},
+    {u"-ON-AC", SwitchAdbOnForMains},
+    {u"-OFF-AC", SwitchAdbOffForMains},
+    {u"-ON-DC", SwitchAdbOnForBattery},
+    {u"-OFF-DC", SwitchAdbOffForBattery},
 };
 
 bool SameText(const char16_t* a, const char16_t* b) {

@@ -35,15 +35,27 @@ inline Lines Capabilities(unsigned word) {
   return Join({{"[Glimmer]GetIntelADBCapabilities"}, Bracket(support)});
 }
 
+inline std::string PolicyLine(int dc, int ac) {
+  return "[Glimmer]PowerPolicy DC=" + std::to_string(dc) + ", AC=" + std::to_string(ac);
+}
+
 inline Lines PolicyRead(int dc, int ac) {
-  return Join(
-      {{"[Glimmer]GetIntelADB"},
-       Bracket({"[Glimmer]PowerPolicy DC=" + std::to_string(dc) + ", AC=" + std::to_string(ac)})});
+  return Join({{"[Glimmer]GetIntelADB"}, Bracket({PolicyLine(dc, ac)})});
 }
 
 inline const Lines kMainsPower = {"[Glimmer]IsSystemACPowerOnline", "[Glimmer]AC mode"};
 inline const Lines kSet = Join({{"[Glimmer]SetIntelADB"}, Bracket({})});
 inline const Lines kRelease = {"[Glimmer]ReleaseIntelADBLibrary"};
+
+// The write of one power source: the setting it read, then whether the
+// driver took the write.
+inline const char kSetForSource[] = "[Glimmer]SetIntelADBForPowerSource";
+inline const char kReadFail[] = "[Glimmer]GetPowerPolicy Fail";
+inline Lines SetForSource(int dc, int ac, bool accepted) {
+  return Join({{kSetForSource},
+               Bracket({PolicyLine(dc, ac), accepted ? "[Glimmer]SetPowerPolicy success"
+                                                     : "[Glimmer]SetPowerPolicy Fail"})});
+}
 
 // The probe on a driver supporting both sources, on mains power.
 inline Lines Probe(int dc, int ac) {

@@ -778,6 +778,53 @@ std::vector<Scenario> CapabilityScenarios() {
   return s;
 }
 
+// The switches for one power source, from DC=1, AC=1 and from DC=0, AC=0:
+// the named source set, the other kept. A lock, and a few failures of the
+// one-source write's calls from the matrix, leave the setting as it was.
+std::vector<Scenario> OneSourceScenarios() {
+  const struct {
+    const char* name;
+    const wchar_t* text;
+    bool mains;
+    long value;
+  } switches[] = {{"on-ac", L"-ON-AC", true, 1},
+                  {"off-ac", L"-OFF-AC", true, 0},
+                  {"on-dc", L"-ON-DC", false, 1},
+                  {"off-dc", L"-OFF-DC", false, 0}};
+  std::vector<Scenario> s;
+  for (const auto& sw : switches)
+    for (const int from : {1, 0})
+      s.push_back({sw.name + std::string("-from-") + std::to_string(from),
+                   {.dc = static_cast<DWORD>(from), .ac = static_cast<DWORD>(from)},
+                   sw.text,
+                   Expect{Join({Probe(from, from), SetForSource(from, from, true), kRelease}),
+                          sw.mains ? from : sw.value, sw.mains ? sw.value : from, true}});
+  s.push_back({"one-source-locked",
+               {.locked = 1},
+               L"-OFF-AC",
+               Expect{Join({kLoad,
+                            OpenFailed("GetIntelADBCapabilities", kOpenLock),
+                            {kCapsOpenFail},
+                            OpenFailed("SetIntelADBForPowerSource", kOpenLock),
+                            kRelease}),
+                      1, 1, true}});
+  static const char* const kFaultWords[] = {"hresult", "error", "lock", "lockhr"};
+  for (const faults::Row& row : faults::SourceRows()) {
+    const std::string name = faults::Name(row);
+    if (name != "PowerApiOpen3_Locked" && name != "GetPowerPolicy2_ErrorCode" &&
+        name != "SetPowerPolicy1_Hresult")
+      continue;
+    const std::string fault =
+        row.method + " " + std::to_string(row.nth) + " " + kFaultWords[static_cast<int>(row.kind)];
+    s.push_back(
+        {"one-source-fault " + name,
+         {.faults = {std::wstring(fault.begin(), fault.end())}},
+         std::wstring(row.command.begin(), row.command.end()),
+         Expect{row.trace, row.written ? row.dcAsked : 1, row.written ? row.acAsked : 1, true}});
+  }
+  return s;
+}
+
 // One failure of one driver call during an "-OFF" run, from the matrix the
 // host tests play too; the rows are split in PARTS parts, of which this is
 // part PART.

@@ -7,15 +7,17 @@
 #include "tests/fuzz/invariants.h"
 #include "tests/host/program_state.h"
 
-// The value the first argument asks for, split with the same rules.
-static int Requested() {
+// What the first argument asks for, split with the same rules.
+static Request Requested() {
   int count = 0;
   char16_t** argv = platform::SplitCommandLine(sim::State().commandLine.c_str(), &count);
-  int requested = -1;
+  Request requested;
   if (count >= 2) {
     const std::u16string s = argv[1];
-    if (s == u"-ON" || s == u"-FINISH") requested = 1;
-    if (s == u"-OFF") requested = 0;
+    if (s == u"-ON" || s == u"-FINISH") requested = {1};
+    if (s == u"-OFF") requested = {0};
+    if (s == u"-ON-AC" || s == u"-OFF-AC") requested = {s == u"-ON-AC" ? 1 : 0, Sources::AC};
+    if (s == u"-ON-DC" || s == u"-OFF-DC") requested = {s == u"-ON-DC" ? 1 : 0, Sources::DC};
   }
   platform::FreeArgumentVector(argv);
   return requested;
@@ -32,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t nul = line.find(u'\0');
   if (nul != std::u16string::npos) line.resize(nul);
   sim::State().commandLine = line;
-  const int requested = Requested();
+  const Request requested = Requested();
   sim::State().vectorsFreed = 0;
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
   CheckRun(exitCode, driver, requested, true);
-  Require(requested < 0 || driver.Count(Method::SetPowerPolicy) == 1,
+  Require(requested.value < 0 || driver.Count(Method::SetPowerPolicy) == 1,
           "a known driver command reaching the working driver once",
           std::to_string(driver.Count(Method::SetPowerPolicy)) + " writes");
   sim::Reset();

@@ -3,6 +3,7 @@
 // the apartment's answer and the outcome of every driver call in turn.
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -61,11 +62,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::Reset();
   ResetProgramState();
   Input in(data, size);
-  static const char16_t* const kSwitches[] = {u"-ON",     u"-OFF", u"-INSTALL",
-                                              u"-FINISH", u"-on",  u""};
-  static const int kRequested[] = {1, 0, -1, 1, -1, -1};
-  const std::size_t pick = in.Byte() % 6;
-  sim::State().commandLine = std::u16string(u"Lumenkeep.exe ") + kSwitches[pick];
+  // Each switch and what it asks to write.
+  static const struct {
+    const char16_t* text;
+    Request requested;
+  } kSwitches[] = {
+      {u"-ON", {1}},
+      {u"-OFF", {0}},
+      {u"-INSTALL", {}},
+      {u"-FINISH", {1}},
+      {u"-on", {}},
+      {u"", {}},
+      {u"-ON-AC", {1, Sources::AC}},
+      {u"-OFF-AC", {0, Sources::AC}},
+      {u"-ON-DC", {1, Sources::DC}},
+      {u"-OFF-DC", {0, Sources::DC}},
+  };
+  const std::size_t pick = in.Byte() % std::size(kSwitches);
+  sim::State().commandLine = std::u16string(u"Lumenkeep.exe ") + kSwitches[pick].text;
 
   ScriptedDriver driver;
   const auto creation = static_cast<Creation>(in.Byte() % 4);
@@ -84,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
-  CheckRun(exitCode, driver, kRequested[pick], creation == Creation::Works);
+  CheckRun(exitCode, driver, kSwitches[pick].requested, creation == Creation::Works);
   sim::Reset();
   return 0;
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "adb/adb_client.h"
 
@@ -22,9 +24,40 @@ std::string Commandline() {
   return "\"" + out + "\"";
 }
 
+std::pair<std::int32_t, std::int32_t> Setting(const Call& call) {
+  std::int32_t dc = 0, ac = 0;
+  std::memcpy(&dc, call.record.data(), 4);
+  std::memcpy(&ac, call.record.data() + 4, 4);
+  return {dc, ac};
+}
+
+// The write at `calls[at]`: the requested value where asked; for one source,
+// right after a read that succeeded on the same handle, the other source as
+// that read gave it.
+void CheckWrite(const std::vector<Call>& calls, std::size_t at, Request requested) {
+  const auto [dc, ac] = Setting(calls[at]);
+  const std::string got = "DC=" + Number(dc) + " AC=" + Number(ac) + " where " +
+                          Number(requested.value) + " was asked for (-1: none) by " + Commandline();
+  if (requested.sources == Sources::Both) {
+    Require(requested.value >= 0 && dc == requested.value && ac == requested.value,
+            "the requested value in both fields", got);
+    return;
+  }
+  const Call* read = at > 0 ? &calls[at - 1] : nullptr;
+  Require(read != nullptr && read->method == Method::GetPowerPolicy && read->succeeded &&
+              read->handle == calls[at].handle,
+          "a read that succeeded on the same handle right before the write", got);
+  const auto [dcRead, acRead] = Setting(*read);
+  const bool mains = requested.sources == Sources::AC;
+  Require(requested.value >= 0 && (mains ? ac : dc) == requested.value &&
+              (mains ? dc == dcRead : ac == acRead),
+          "the requested value in its source's field, the read value in the other's",
+          got + ", after a read of DC=" + Number(dcRead) + " AC=" + Number(acRead));
+}
+
 }  // namespace
 
-void CheckRun(int exitCode, const ScriptedDriver& driver, int requested, bool creationWorks) {
+void CheckRun(int exitCode, const ScriptedDriver& driver, Request requested, bool creationWorks) {
   const sim::Windows& w = sim::State();
   Require(exitCode == 0 || (exitCode == -1 && w.enterModels.empty() && w.traces.empty()),
           "exit code 0, or -1 with nothing done", Number(exitCode) + " for " + Commandline());
@@ -47,16 +80,8 @@ void CheckRun(int exitCode, const ScriptedDriver& driver, int requested, bool cr
   Require(pCUIExternal5 == nullptr, "no object left behind", "a pointer still set");
   Require(driver.Count(Method::SetPowerPolicy) <= 1, "at most one command ran",
           Number(driver.Count(Method::SetPowerPolicy)));
-  for (const Call& c : driver.calls) {
-    if (c.method != Method::SetPowerPolicy) continue;
-    std::int32_t dc = 0, ac = 0;
-    std::memcpy(&dc, c.record.data(), 4);
-    std::memcpy(&ac, c.record.data() + 4, 4);
-    Require(requested >= 0 && dc == requested && ac == requested,
-            "the requested value in both fields",
-            "DC=" + Number(dc) + " AC=" + Number(ac) + " where " + Number(requested) +
-                " was asked for (-1: none) by " + Commandline());
-  }
+  for (std::size_t i = 0; i < driver.calls.size(); ++i)
+    if (driver.calls[i].method == Method::SetPowerPolicy) CheckWrite(driver.calls, i, requested);
   const long entered = w.enterResult < 0 ? 0 : static_cast<long>(w.enterModels.size());
   Require(w.apartmentLeaves == entered, "apartment left once per entry",
           Number(w.apartmentLeaves) + " leaves for " + Number(entered) + " entries");

@@ -9,10 +9,18 @@
 #include "tests/host/scripted_driver.h"
 #include "tests/host/sim_windows.h"
 
-// `requested` is the value the switch asks to write (-1: none may be written);
-// `creationWorks` whether the driver was registered with Creation::Works. A
-// pointer handed out by a failed creation must never be used or released.
-void CheckRun(int exitCode, const ScriptedDriver& driver, int requested, bool creationWorks);
+// What a switch asks to write: `value` (-1: nothing may be written) into
+// both power sources or into one, the other then written back as read.
+enum class Sources { Both, DC, AC };
+struct Request {
+  int value = -1;
+  Sources sources = Sources::Both;
+};
+
+// `creationWorks` tells whether the driver was registered with
+// Creation::Works. A pointer handed out by a failed creation must never be
+// used or released.
+void CheckRun(int exitCode, const ScriptedDriver& driver, Request requested, bool creationWorks);
 
 // Prints what was expected and what happened, then aborts (the fuzzer keeps
 // the input) unless `holds`.

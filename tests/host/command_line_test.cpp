@@ -50,7 +50,9 @@ TEST_P(UnknownSwitchTest, RunsTheProbeAndNoCommand) {
 
 INSTANTIATE_TEST_SUITE_P(Switches, UnknownSwitchTest,
                          ::testing::Values(u"-off", u"-On", u"/OFF", u"OFF", u"\"-OFF \"", u"-OF",
-                                           u"-OFFF", u"-\uFF2FN", u"\"\"", u"-INSTALLED"));
+                                           u"-OFFF", u"-\uFF2FN", u"\"\"", u"-INSTALLED",
+                                           u"-off-ac", u"-ON-Dc", u"-OFFAC", u"-OFF_DC", u"-ON-A",
+                                           u"-ON-ACDC", u"\"-OFF-DC \""));
 
 struct MatchCase {
   const char* name;
@@ -76,7 +78,11 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{"PartlyQuoted", u"Lumenkeep.exe \"-O\"N", {1, 1}},
                       MatchCase{
                           "WordsAfter", u"Lumenkeep.exe -ON -OFF anything \"else here\"", {1, 1}},
-                      MatchCase{"TabSeparated", u"Lumenkeep.exe\t-OFF", {0, 0}}),
+                      MatchCase{"TabSeparated", u"Lumenkeep.exe\t-OFF", {0, 0}},
+                      MatchCase{"OnMains", u"Lumenkeep.exe -ON-AC", {1, 1}},
+                      MatchCase{"OffBattery", u"Lumenkeep.exe -OFF-DC -ON-AC", {0, 0}},
+                      MatchCase{"OnBattery", u"Lumenkeep.exe \"-ON-DC\"", {1, 0}},
+                      MatchCase{"OffMains", u"Lumenkeep.exe -OFF-AC", {1, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandLineTest, ProgramNameIsNeverTakenForTheSwitch) {

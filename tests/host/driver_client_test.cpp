@@ -97,7 +97,7 @@ struct PolicyCase {
   const char* name;
   Method method;  // the call that is scripted
   Outcome outcome;
-  std::int32_t readResult, writeResult;
+  std::int32_t readResult, writeResult, sourceResult;
   bool requestMade, closed;
 };
 
@@ -129,24 +129,28 @@ TEST_P(PolicyOutcomeTest, ReadAndWriteReportIt) {
   EXPECT_EQ(c.writeResult, SetIntelADB(0)) << "a lock counts as failure";
   EXPECT_EQ(c.requestMade ? 1 : 0, driver.Count(Method::SetPowerPolicy));
   EXPECT_EQ(c.closed ? 2 : 0, driver.Count(Method::PowerApiClose));
+
+  driver.Script(c.method, {c.outcome});
+  EXPECT_EQ(c.sourceResult, SetIntelADBForPowerSource(PowerSource::AC, 0)) << "2 for a lock";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, PolicyOutcomeTest,
     ::testing::Values(
-        PolicyCase{"Works", Method::GetPowerPolicy, {0, 0}, 1, 1, true, true},
+        PolicyCase{"Works", Method::GetPowerPolicy, {0, 0}, 1, 1, 1, true, true},
         PolicyCase{
-            "RequestFailsByHresult", Method::GetPowerPolicy, {sim::kFail, 0}, 0, 0, true, true},
-        PolicyCase{"RequestFailsByErrorCode", Method::GetPowerPolicy, {0, 1}, 0, 0, true, true},
-        PolicyCase{"OpenLocked", Method::PowerApiOpen, {0, 20}, 2, 0, false, false},
+            "RequestFailsByHresult", Method::GetPowerPolicy, {sim::kFail, 0}, 0, 0, 0, true, true},
+        PolicyCase{"RequestFailsByErrorCode", Method::GetPowerPolicy, {0, 1}, 0, 0, 0, true, true},
+        PolicyCase{"OpenLocked", Method::PowerApiOpen, {0, 20}, 2, 0, 2, false, false},
         PolicyCase{"OpenLockedWithFailedHresult",
                    Method::PowerApiOpen,
                    {sim::kFail, 20},
                    2,
                    0,
+                   2,
                    false,
                    false},
-        PolicyCase{"OpenFails", Method::PowerApiOpen, {0, 21}, 0, 0, false, false}),
+        PolicyCase{"OpenFails", Method::PowerApiOpen, {0, 21}, 0, 0, 0, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverClientTest, WriteSendsTheValueInBothFieldsAndTwelveZeroBytes) {
@@ -195,10 +199,11 @@ TEST_F(DriverClientTest, EveryOperationStopsAtTheMissingObject) {
   EXPECT_EQ(0, GetIntelADBCapabilities());
   EXPECT_EQ(0, GetIntelADB(&dc, &ac));
   EXPECT_EQ(0, SetIntelADB(1));
-  EXPECT_EQ(
-      (Lines{"[Glimmer]OpenIntelADBPowerAPI", "[Glimmer]CloseIntelADBPowerAPI",
-             "[Glimmer]GetIntelADBCapabilities", "[Glimmer]GetIntelADB", "[Glimmer]SetIntelADB"}),
-      sim::TraceLines());
+  EXPECT_EQ(0, SetIntelADBForPowerSource(PowerSource::DC, 1));
+  EXPECT_EQ((Lines{"[Glimmer]OpenIntelADBPowerAPI", "[Glimmer]CloseIntelADBPowerAPI",
+                   "[Glimmer]GetIntelADBCapabilities", "[Glimmer]GetIntelADB",
+                   "[Glimmer]SetIntelADB", "[Glimmer]SetIntelADBForPowerSource"}),
+            sim::TraceLines());
   EXPECT_EQ(callsBefore, driver.calls.size());
   EXPECT_EQ(5, dc);
 }

@@ -1,5 +1,8 @@
 // Whole runs of the program: the trace, the driver calls, the exit code and
 // the release of everything acquired, for each way the driver can fail.
+#include <array>
+#include <cstring>
+
 #include "adb/adb_client.h"
 #include "tests/common/fault_matrix.h"
 #include "tests/host/test_support.h"
@@ -105,6 +108,7 @@ Outcome OutcomeOf(faults::Kind kind) {
   return {};
 }
 
+// The setting ends as it was or as asked, never a mix.
 TEST_P(DriverFaultTest, TracesItReleasesEverythingAndExitsZero) {
   const faults::Row& row = GetParam();
   InstallDriver();
@@ -112,15 +116,75 @@ TEST_P(DriverFaultTest, TracesItReleasesEverythingAndExitsZero) {
   script.push_back(OutcomeOf(row.kind));
   driver.Script(MethodNamed(row.method), script);
 
-  EXPECT_EQ(0, RunSwitch(u"-OFF"));
+  EXPECT_EQ(0, RunSwitch(std::u16string(row.command.begin(), row.command.end())));
   EXPECT_EQ(row.trace, sim::TraceLines());
-  EXPECT_EQ(row.written ? 0 : 1, driver.dc) << "DC setting";
-  EXPECT_EQ(row.written ? 0 : 1, driver.ac) << "AC setting";
+  EXPECT_EQ(row.written ? row.dcAsked : 1, driver.dc) << "DC setting";
+  EXPECT_EQ(row.written ? row.acAsked : 1, driver.ac) << "AC setting";
   ExpectBalanced();
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, DriverFaultTest, ::testing::ValuesIn(faults::Rows()),
                          [](const auto& info) { return faults::Name(info.param); });
+INSTANTIATE_TEST_SUITE_P(EveryCallOfOneSource, DriverFaultTest,
+                         ::testing::ValuesIn(faults::SourceRows()),
+                         [](const auto& info) { return faults::Name(info.param); });
+
+// A switch for one power source, from every setting: that source set, the
+// other written back as read, in one bracket.
+struct SourceCase {
+  const char* name;
+  const char16_t* command;
+  bool mains;
+  std::int32_t value;
+  std::int32_t dc = 0, ac = 0;  // the setting before
+};
+
+class OneSourceTest : public RunTest, public ::testing::WithParamInterface<SourceCase> {};
+
+TEST_P(OneSourceTest, SetsItsSourceAndKeepsTheOther) {
+  const SourceCase& c = GetParam();
+  InstallDriver();
+  driver.dc = c.dc;
+  driver.ac = c.ac;
+  EXPECT_EQ(0, RunSwitch(c.command));
+  EXPECT_EQ(Join({ProbeTrace(c.dc, c.ac), expected::SetForSource(c.dc, c.ac, true), kRelease}),
+            sim::TraceLines());
+  const std::int32_t dc = c.mains ? c.dc : c.value, ac = c.mains ? c.value : c.ac;
+  EXPECT_EQ(dc, driver.dc) << "DC setting";
+  EXPECT_EQ(ac, driver.ac) << "AC setting";
+  // After the probe's six calls: open, read, write, close on one handle.
+  ASSERT_EQ(11u, driver.calls.size());
+  const std::uint32_t handle = driver.calls[6].handle;
+  for (std::size_t i = 7; i <= 9; ++i) EXPECT_EQ(handle, driver.calls[i].handle) << "call " << i;
+  const Call& write = driver.calls[8];
+  ASSERT_EQ(Method::SetPowerPolicy, write.method);
+  std::array<std::uint8_t, 20> record{};
+  std::memcpy(record.data(), &dc, 4);
+  std::memcpy(record.data() + 4, &ac, 4);
+  EXPECT_EQ(record, write.record) << "DC, AC, then twelve zero bytes";
+  ExpectBalanced();
+}
+
+std::vector<SourceCase> SourceCases() {
+  const SourceCase switches[] = {{"OnAc", u"-ON-AC", true, 1},
+                                 {"OffAc", u"-OFF-AC", true, 0},
+                                 {"OnDc", u"-ON-DC", false, 1},
+                                 {"OffDc", u"-OFF-DC", false, 0}};
+  std::vector<SourceCase> cases;
+  for (SourceCase c : switches)
+    for (const auto& [dc, ac] : {std::pair{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 7}}) {
+      c.dc = dc;
+      c.ac = ac;
+      cases.push_back(c);
+    }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, OneSourceTest, ::testing::ValuesIn(SourceCases()),
+                         [](const auto& info) {
+                           return std::string(info.param.name) + "_From" +
+                                  std::to_string(info.param.dc) + std::to_string(info.param.ac);
+                         });
 
 TEST_F(RunTest, ApartmentThatCannotBeEnteredIsNotLeftButTheRunGoesOn) {
   InstallDriver();
