@@ -66,18 +66,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const struct {
     const char16_t* text;
     Request requested;
-  } kSwitches[] = {
-      {u"-ON", {1}},
-      {u"-OFF", {0}},
-      {u"-INSTALL", {}},
-      {u"-FINISH", {1}},
-      {u"-on", {}},
-      {u"", {}},
-      {u"-ON-AC", {1, Sources::AC}},
-      {u"-OFF-AC", {0, Sources::AC}},
-      {u"-ON-DC", {1, Sources::DC}},
-      {u"-OFF-DC", {0, Sources::DC}},
-  };
+  } kSwitches[] = {{u"-ON", {1}},
+                   {u"-OFF", {0}},
+                   {u"-INSTALL", {}},
+                   {u"-FINISH", {1}},
+                   {u"-on", {}},
+                   {u"", {}},
+                   {u"-ON-AC", {1, Sources::AC}},
+                   {u"-OFF-AC", {0, Sources::AC}},
+                   {u"-ON-DC", {1, Sources::DC}},
+                   {u"-OFF-DC", {0, Sources::DC}}};
   const std::size_t pick = in.Byte() % std::size(kSwitches);
   sim::State().commandLine = std::u16string(u"Lumenkeep.exe ") + kSwitches[pick].text;
 
