@@ -4,7 +4,9 @@
   make-msi.py SOURCE_DIR VERSION MSI FILE...
 
 The FILEs (Lumenkeep.exe, LumenkeepTrace.exe, README.txt) are installed
-under their own names. Two builds of one commit give the same bytes:
+under their own names. The source's @UPGRADE_CODE@ and @DESCRIPTION@ are
+filled in from product.py before wixl reads it. Two builds of one commit give
+the same bytes:
 
 - the product code is derived from the version and the package code from
   the version and the bytes that go in, where wixl would draw both at random
@@ -25,15 +27,23 @@ import tempfile
 import time
 import uuid
 
-# The upgrade code of packaging/lumenkeep.wxs, which never changes; the codes
-# derived here are name-based UUIDs in its namespace.
-UPGRADE_CODE = uuid.UUID("8038A079-5AF5-42AB-886F-BCD19D671D45")
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 make_zip = importlib.import_module("make-zip")
+product = importlib.import_module("product")
 
 
+# The codes derived here are name-based UUIDs in the upgrade code's namespace.
 def code(name):
-    return "{" + str(uuid.uuid5(UPGRADE_CODE, name)).upper() + "}"
+    return "{" + str(uuid.uuid5(product.UPGRADE_CODE, name)).upper() + "}"
+
+
+def render(wxs, source, into):
+    with open(wxs, encoding="utf-8", newline="") as f:
+        text = f.read()
+    text = text.replace("@UPGRADE_CODE@", str(product.UPGRADE_CODE).upper())
+    text = text.replace("@DESCRIPTION@", product.description(source))
+    with open(into, "w", encoding="utf-8", newline="") as f:
+        f.write(text)
 
 
 def main():
@@ -42,10 +52,12 @@ def main():
     wxs = os.path.abspath(os.path.join(source, "packaging", "lumenkeep.wxs"))
     when = max(make_zip.commit_time(source), make_zip.EARLIEST)
     with tempfile.TemporaryDirectory() as folder:
-        for path in files + [os.path.join(source, "res", "lumenkeep.ico"), wxs]:
-            staged = os.path.join(folder, os.path.basename(path))
-            shutil.copyfile(path, staged)
-            os.utime(staged, (when, when))
+        staged_wxs = os.path.join(folder, os.path.basename(wxs))
+        render(wxs, source, staged_wxs)
+        for path in files + [os.path.join(source, "res", "lumenkeep.ico")]:
+            shutil.copyfile(path, os.path.join(folder, os.path.basename(path)))
+        for name in os.listdir(folder):
+            os.utime(os.path.join(folder, name), (when, when))
         contents = hashlib.sha256(version.encode())
         for name in sorted(os.listdir(folder)):
             with open(os.path.join(folder, name), "rb") as f:
@@ -54,7 +66,8 @@ def main():
         clock = time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(when))
         env = dict(os.environ, TZ="UTC")
         subprocess.run(["faketime", clock, "wixl", "-a", "x86", "-D", f"Version={version}",
-                        "-D", f"ProductCode={code('Lumenkeep ' + version)}", "-o", msi, wxs],
+                        "-D", f"ProductCode={code('Lumenkeep ' + version)}", "-o", msi,
+                        staged_wxs],
                        cwd=folder, env=env, check=True)
     subprocess.run(["msibuild", msi, "-s", f"Lumenkeep {version}", "Lumenkeep", "Intel;1033",
                     code("package " + contents.hexdigest())], check=True)

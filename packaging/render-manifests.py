@@ -5,15 +5,18 @@
 
 Every file under SOURCE_DIR/packaging/winget and SOURCE_DIR/packaging/scoop
 is written under OUT_DIR/winget and OUT_DIR/scoop with @VERSION@, @ZIP_URL@
-(BASE_URL/ZIP's name), @ZIP_SHA256@ (lower case; @ZIP_SHA256_UPPER@ in upper
-case, as winget's manifests write it) and @HOMEPAGE@ (BASE_URL when not
-given) filled in. The addresses go into quoted strings of YAML and JSON, so
+(BASE_URL/ZIP's name), @DESCRIPTION@ (product.py's), @ZIP_SHA256@ (lower
+case; @ZIP_SHA256_UPPER@ in upper case, as winget's manifests write it) and
+@HOMEPAGE@ (BASE_URL when not given) filled in. The addresses go into quoted strings of YAML and JSON, so
 they must be plain web addresses: anything else stops the release.
 """
 import hashlib
 import os
 import re
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import product  # noqa: E402
 
 ADDRESS = re.compile(r"https?://[^\s\"'\\]+")
 
@@ -28,6 +31,7 @@ def main():
         digest = hashlib.sha256(f.read()).hexdigest()
     values = {
         "@VERSION@": version,
+        "@DESCRIPTION@": product.description(source),
         "@ZIP_URL@": f"{base.rstrip('/')}/{os.path.basename(zip_path)}",
         "@ZIP_SHA256@": digest,
         "@ZIP_SHA256_UPPER@": digest.upper(),

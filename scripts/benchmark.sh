@@ -20,6 +20,7 @@ root=$(pwd)
 what=${1:-all}
 scripts/install-deps.sh
 source scripts/wine-target.sh
+source tests/e2e/identity.sh
 presets=(windows-x86 $preset)
 [ "$what" = listener ] && presets=($preset)
 for p in "${presets[@]}"; do
@@ -51,19 +52,19 @@ build="$root/build/$preset"
 prefix="$build/wineprefix"
 trap 'tests/e2e/stop-wine.sh "$prefix" >/dev/null' EXIT
 tests/e2e/prepare.sh "$prefix" "$loader" "$build" >/dev/null
-install="$prefix/drive_c/Program Files/Lumenkeep E2E"
+install=$(installed_in "$prefix")
 cp "$build/bench/bench_floor.exe" "$build/bench/bench_do_nothing.exe" "$install/"
 wine=(tests/e2e/wine.sh "$prefix" "$loader")
-"${wine[@]}" reg delete 'HKCU\Software\Lumenkeep Test\Driver' /v Journal /f >/dev/null 2>&1 || true
-"${wine[@]}" reg delete 'HKCU\Software\Lumenkeep Test\Driver' /v Faults /f >/dev/null 2>&1 || true
-"${wine[@]}" reg add 'HKCU\Software\Lumenkeep Test\Driver' /v Locked /t REG_DWORD /d 0 /f >/dev/null
-"${wine[@]}" reg add 'HKCU\Software\Lumenkeep Test\Driver' /v Creation /t REG_DWORD /d 0 /f >/dev/null
+"${wine[@]}" reg delete "$standin_key" /v Journal /f >/dev/null 2>&1 || true
+"${wine[@]}" reg delete "$standin_key" /v Faults /f >/dev/null 2>&1 || true
+"${wine[@]}" reg add "$standin_key" /v Locked /t REG_DWORD /d 0 /f >/dev/null
+"${wine[@]}" reg add "$standin_key" /v Creation /t REG_DWORD /d 0 /f >/dev/null
 
 start_up() {
 ms() {  # wall time of one run, in milliseconds
   local start end
   start=$(date +%s%N)
-  "${wine[@]}" "C:\\Program Files\\Lumenkeep E2E\\$1" -OFF
+  "${wine[@]}" "$install_folder\\$1" -OFF
   end=$(date +%s%N)
   echo $(((end - start) / 1000000))
 }
@@ -87,7 +88,7 @@ awk -v a="$lk_m" -v b="$fl_m" -v c="$dn_m" \
 [ "$what" = listener ] || start_up
 
 listener() {
-  local dir='C:\Program Files\Lumenkeep E2E' out
+  local dir=$install_folder out
   out=$(mktemp -d)
   "${wine[@]}" "$dir\LumenkeepTrace.exe" --listen </dev/null >"$out/lines" 2>"$out/said" &
   local listening=$!

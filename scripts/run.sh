@@ -12,6 +12,7 @@ root=$(pwd)
 scripts/install-deps.sh
 
 source scripts/wine-target.sh
+source tests/e2e/identity.sh
 [ "$preset" = windows-x86 ] ||
   echo "note: $(scripts/wine32-ready.sh); running the x86-64 build of Lumenkeep"
 cmake --preset "$preset" >/dev/null
@@ -24,7 +25,7 @@ wine=(tests/e2e/wine.sh "$prefix" "$loader")
 
 setting() {
   local values
-  values=$("${wine[@]}" reg query 'HKCU\Software\Lumenkeep Test\Driver' 2>/dev/null | tr -d '\r' || true)
+  values=$("${wine[@]}" reg query "$standin_key" 2>/dev/null | tr -d '\r' || true)
   local dc ac
   dc=$(awk '$1 == "DC" {print $3}' <<<"$values")
   ac=$(awk '$1 == "AC" {print $3}' <<<"$values")
@@ -37,7 +38,7 @@ echo "running: Lumenkeep.exe $*"
 # Through a file rather than a pipe, which a process that Wine starts on the
 # program's behalf could hold open long after the program ended.
 output=$(mktemp)
-"${wine[@]}" "$build/LumenkeepTrace.exe" 'C:\Program Files\Lumenkeep E2E\Lumenkeep.exe' "$@" \
+"${wine[@]}" "$build/LumenkeepTrace.exe" "$install_folder\Lumenkeep.exe" "$@" \
   >"$output" 2>&1 || true
 tr -d '\r' <"$output"
 rm -f "$output"

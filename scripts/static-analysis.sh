@@ -10,13 +10,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=$1 build=$2
-program=(app/*.cpp adb/*.cpp logon/*.cpp tools/trace/{format,options,debug_loop,handover,channel_claim,writer_names,output}.cpp)
 windows=(platform/platform_win32.cpp tools/trace/{main,console,debuggee,listen}.cpp)
 case $what in
   format)
     git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
     echo "clang-format: every file formatted" ;;
   tidy)
+    # The viewer's core as its build target lists it.
+    mapfile -t core <"$build/trace-core-sources.txt"
+    program=(app/*.cpp adb/*.cpp logon/*.cpp "${core[@]}")
     clang-tidy -p "$build" --quiet "${program[@]}" 2>/dev/null
     mingw=$(ls -d /usr/lib/gcc/i686-w64-mingw32/*-win32/include/c++ | head -n 1)
     clang-tidy --quiet "${windows[@]}" -- --target=i686-w64-mingw32 -std=c++20 -I. \

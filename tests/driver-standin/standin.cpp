@@ -24,17 +24,14 @@
 #include <string>
 
 #include "tests/common/driver_contract.h"
+#include "tests/common/standin_identity.h"
 
 namespace {
 
-// {7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}
-const CLSID kStandInClassId = {
-    0x7A1C3E52, 0x8F0B, 0x4D2A, {0x9C, 0x61, 0x3B, 0x5E, 0x0F, 0x2D, 0x8A, 0x47}};
-const wchar_t kClassIdText[] = L"{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}";
-// The interface the program asks for.
-const GUID kInterfaceId = {
-    0xA05C525D, 0xB4CB, 0x4108, {0xBF, 0xF7, 0x1A, 0xCF, 0x1A, 0x14, 0xF0, 0x0A}};
-const wchar_t kStateKey[] = L"Software\\Lumenkeep Test\\Driver";
+const CLSID kStandInClassId = identity::GuidFromText(STANDIN_CLASS_ID);
+const wchar_t kClassIdText[] = WIDE(STANDIN_CLASS_ID);
+const GUID kInterfaceId = identity::GuidFromText(DRIVER_INTERFACE_ID);
+const wchar_t kStateKey[] = WIDE(STANDIN_STATE_KEY);
 constexpr DWORD kOtherError = 7;
 
 HMODULE module = nullptr;

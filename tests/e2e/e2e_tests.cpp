@@ -41,19 +41,20 @@
 
 #include "tests/common/expected_trace.h"
 #include "tests/common/fault_matrix.h"
+#include "tests/common/standin_identity.h"
 #include "tests/e2e/suite.h"
 
 namespace {
 
 using namespace suite;
 
-const wchar_t kStateKey[] = L"Software\\Lumenkeep Test";
-const wchar_t kDriverKey[] = L"Software\\Lumenkeep Test\\Driver";
+const wchar_t kStateKey[] = WIDE(TEST_STATE_KEY);
+const wchar_t kDriverKey[] = WIDE(STANDIN_STATE_KEY);
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Lumenkeep";
 const wchar_t kClassName[] = L"IgfxExt.CUIExternal";
-const wchar_t kStandInClassKey[] = L"CLSID\\{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}";
-const wchar_t kStandInClassId[] = L"{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}";
+const wchar_t kStandInClassKey[] = WIDE("CLSID\\" STANDIN_CLASS_ID);
+const wchar_t kStandInClassId[] = WIDE(STANDIN_CLASS_ID);
 const wchar_t* const kSuiteFiles[] = {L"Lumenkeep.exe", L"LumenkeepTrace.exe",
                                       L"driver-standin.dll", L"debuggee.exe"};
 const long kInterruptedCode = static_cast<LONG>(0xC000013A);

@@ -44,9 +44,10 @@ fi
 
 echo "prefix ready: $prefix"
 [ -n "$build" ] || exit 0
-install="$prefix/drive_c/Program Files/Lumenkeep E2E"
+source "$(dirname "$0")/identity.sh"
+install=$(installed_in "$prefix")
 mkdir -p "$install"
 cp "$build/Lumenkeep.exe" "$build/LumenkeepTrace.exe" "$build/driver-standin.dll" \
   "$build/debuggee.exe" "$install/"
-"$loader" regsvr32 /s 'C:\Program Files\Lumenkeep E2E\driver-standin.dll' </dev/null >/dev/null 2>&1
+"$loader" regsvr32 /s "$install_folder\driver-standin.dll" </dev/null >/dev/null 2>&1
 echo "Lumenkeep installed in $install, the driver stand-in registered"

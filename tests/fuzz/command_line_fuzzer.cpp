@@ -2,15 +2,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/entry.h"
 #include "tests/fuzz/invariants.h"
+#include "tests/fuzz/reference_split.h"
 #include "tests/host/program_state.h"
 
-// What the first argument asks for, split with the same rules.
-static Request Requested() {
-  int count = 0;
-  char16_t** argv = platform::SplitCommandLine(sim::State().commandLine.c_str(), &count);
+// What the first argument asks for, the line split by the reference.
+static Request Requested(const std::vector<std::u16string>& argv) {
+  const std::size_t count = argv.size();
   Request requested;
   if (count >= 2) {
     const std::u16string s = argv[1];
@@ -19,8 +20,29 @@ static Request Requested() {
     if (s == u"-ON-AC" || s == u"-OFF-AC") requested = {s == u"-ON-AC" ? 1 : 0, Sources::AC};
     if (s == u"-ON-DC" || s == u"-OFF-DC") requested = {s == u"-ON-DC" ? 1 : 0, Sources::DC};
   }
-  platform::FreeArgumentVector(argv);
   return requested;
+}
+
+static std::string Shown(const std::vector<std::u16string>& arguments) {
+  std::string shown;
+  for (const std::u16string& argument : arguments) {
+    shown += shown.empty() ? "[" : " [";
+    for (const char16_t c : argument)
+      shown += c < 0x80 ? std::string(1, static_cast<char>(c)) : "?";
+    shown += "]";
+  }
+  return shown;
+}
+
+// The splitting the program is built with, against the reference.
+static void CheckSplit(const std::vector<std::u16string>& expected) {
+  int count = 0;
+  char16_t** argv = platform::SplitCommandLine(sim::State().commandLine.c_str(), &count);
+  const std::vector<std::u16string> split(argv, argv + count);
+  platform::FreeArgumentVector(argv);
+  if (split == expected) return;
+  const std::string wanted = "the arguments " + Shown(expected);
+  Require(false, wanted.c_str(), Shown(split));
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,7 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t nul = line.find(u'\0');
   if (nul != std::u16string::npos) line.resize(nul);
   sim::State().commandLine = line;
-  const Request requested = Requested();
+  const std::vector<std::u16string> arguments = reference::Split(line);
+  CheckSplit(arguments);
+  const Request requested = Requested(arguments);
   sim::State().vectorsFreed = 0;
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);

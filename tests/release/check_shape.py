@@ -1,15 +1,15 @@
 #!/usr/bin/python3
 """Checks the shape of the shipped executables with a PE library.
 
-  check_shape.py VERSION BUILD_DIR
+  check_shape.py VERSION BUILD_DIR FILE_DESCRIPTION
 
 Lumenkeep.exe: PE32 for x86, windowed, only system DLLs imported, the
 manifest asking for asInvoker and no UI access and nothing else, icon groups
 107 and 108 with the same eight images. LumenkeepTrace.exe: PE32 console
 program with the same manifest and icon. Both: version information from the
-project's version, no build timestamp, ASLR with relocations, NX,
-terminal-server aware, and NO_SEH backed by code that never touches the SEH
-chain. LumenkeepTrace's help text names the project's version in its first
+project's version (Lumenkeep.exe's FileDescription as the build made it), no
+build timestamp, ASLR with relocations, NX, terminal-server aware, and NO_SEH
+backed by code that never touches the SEH chain. LumenkeepTrace's help text names the project's version in its first
 line. Prints every value it checks, as "ok: ..." or "Test failed: ...".
 """
 import re
@@ -139,9 +139,8 @@ def help_first_line(path):
 
 
 def main():
-    version, build = sys.argv[1], sys.argv[2]
-    found = check_common("Lumenkeep", f"{build}/Lumenkeep.exe", version,
-                         "Lumenkeep: switches Intel graphics ADB power saving on or off", 2)
+    version, build, description = sys.argv[1:4]
+    found = check_common("Lumenkeep", f"{build}/Lumenkeep.exe", version, description, 2)
     check("Lumenkeep icon groups 107 and 108 hold the same images", True,
           found.get((RT_GROUP_ICON, 107)) == found.get((RT_GROUP_ICON, 108)))
     check("Lumenkeep resource types (icon, group icon, version, manifest)",

@@ -122,7 +122,7 @@ bool Start(const std::wstring& command, Started& started) {
   return true;
 }
 
-int Report(Ending ending, const Output& output, const WindowsDebugger& debugger, HANDLE process) {
+int Report(Ending ending, Output& output, const WindowsDebugger& debugger, HANDLE process) {
   if (output.Failed())
     return Fail(3, "cannot write the output any more; stopped watching, the program runs on");
   if (ending == Ending::kWaitFailed) {
@@ -136,7 +136,7 @@ int Report(Ending ending, const Output& output, const WindowsDebugger& debugger,
   WaitForSingleObject(process, INFINITE);
   DWORD exitCode = 0;
   GetExitCodeProcess(process, &exitCode);
-  Print("exit code: " + std::to_string(static_cast<long>(static_cast<LONG>(exitCode))));
+  output.Say("exit code: " + std::to_string(static_cast<long>(static_cast<LONG>(exitCode))));
   return static_cast<int>(exitCode);
 }
 

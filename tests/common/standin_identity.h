@@ -1,0 +1,45 @@
+// Who the driver stand-in is and where the tests keep their state: for the
+// stand-in, the end-to-end suite, and the scripts that run the program by
+// hand, which read these names with the C preprocessor (tests/e2e/identity.sh).
+// Written out here rather than taken from the program's header, so that the
+// stand-in holds the program to the driver's interface id.
+#pragma once
+
+// The stand-in's COM class, registered as the driver's.
+#define STANDIN_CLASS_ID "{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}"
+// The interface the program asks the driver for.
+#define DRIVER_INTERFACE_ID "{A05C525D-B4CB-4108-BFF7-1ACF1A14F00A}"
+// Under HKEY_CURRENT_USER: the suite's key, and in it the stand-in's state.
+#define TEST_STATE_KEY "Software\\Lumenkeep Test"
+#define STANDIN_STATE_KEY TEST_STATE_KEY "\\Driver"
+
+#define WIDE(text) L"" text
+
+#ifdef _WIN32
+#include <windows.h>
+
+namespace identity {
+
+constexpr unsigned long Hex(const char* text, int from, int digits) {
+  unsigned long value = 0;
+  for (int i = from; i < from + digits; ++i) {
+    const char c = text[i];
+    value = value * 16 + static_cast<unsigned long>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+  }
+  return value;
+}
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" as a GUID.
+constexpr GUID GuidFromText(const char (&text)[39]) {
+  return {
+      Hex(text, 1, 8),
+      static_cast<unsigned short>(Hex(text, 10, 4)),
+      static_cast<unsigned short>(Hex(text, 15, 4)),
+      {static_cast<unsigned char>(Hex(text, 20, 2)), static_cast<unsigned char>(Hex(text, 22, 2)),
+       static_cast<unsigned char>(Hex(text, 25, 2)), static_cast<unsigned char>(Hex(text, 27, 2)),
+       static_cast<unsigned char>(Hex(text, 29, 2)), static_cast<unsigned char>(Hex(text, 31, 2)),
+       static_cast<unsigned char>(Hex(text, 33, 2)), static_cast<unsigned char>(Hex(text, 35, 2))}};
+}
+
+}  // namespace identity
+#endif
