@@ -99,6 +99,8 @@ void RequestStop() { SetEvent(StopEvent()); }
 void StopOnConsoleControl() {
   StopEvent();
   finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // A parent may have handed down "ignore Ctrl+C", which keeps it from any handler.
+  SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
