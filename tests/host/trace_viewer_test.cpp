@@ -143,6 +143,36 @@ TEST(TraceViewerFormat, CountLineAndSystemMessageInserts) {
             trace::FillInserts("%1 is not a valid Win32 application; 100% %12%0", "README.txt"));
 }
 
+// Each piece well under Windows 7's limit, no surrogate pair parted, the
+// pieces together the whole text.
+TEST(TraceViewerFormat, ConsoleTextGoesInPiecesThatKeepSurrogatePairsWhole) {
+  constexpr std::size_t N = trace::kConsolePieceUnits;
+  static_assert(N * 2 < 32 * 1024);
+  const std::u16string pair = u"\U0001F600";
+  std::u16string pairs;
+  for (std::size_t i = 0; i < N; ++i) pairs += pair;
+  struct {
+    const char* what;
+    std::u16string text;
+    std::vector<std::size_t> pieces;
+  } const cases[] = {
+      {"nothing", u"", {}},
+      {"one piece's worth", std::u16string(N, u'a'), {N}},
+      {"one unit more", std::u16string(N + 1, u'a'), {N, 1}},
+      {"a pair across the first piece's end",
+       std::u16string(N - 1, u'a') + pair + u"b",
+       {N - 1, 3}},
+      {"pairs only", pairs, {N, N}},
+      {"pairs after one unit", u"a" + pairs, {N - 1, N, 2}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::size_t> pieces;
+    for (std::size_t at = 0; at < c.text.size(); at += pieces.back())
+      pieces.push_back(trace::ConsolePiece(c.text.data() + at, c.text.size() - at));
+    EXPECT_EQ(c.pieces, pieces) << c.what;
+  }
+}
+
 TEST(TraceViewerFormat, OnlyLetsThroughMessagesContainingTheText) {
   EXPECT_TRUE(trace::Shown("[Glimmer]AC mode", ""));
   EXPECT_TRUE(trace::Shown("[Glimmer]AC mode", "[Glimmer]"));

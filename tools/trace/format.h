@@ -40,6 +40,20 @@ std::string EscapeControls(const std::string& text);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf8(const std::u16string& text);
 
+// Windows 7 refuses a console write of more than about 64 KB, so text goes to
+// a console in pieces of at most this many UTF-16 units.
+constexpr std::size_t kConsolePieceUnits = 8192;
+
+// The length of the first piece of the SIZE units at TEXT to write to a
+// console: all of them when they fit, and never one half of a surrogate pair
+// without the other.
+template <typename Unit>
+std::size_t ConsolePiece(const Unit* text, std::size_t size) {
+  if (size <= kConsolePieceUnits) return size;
+  const auto last = static_cast<std::uint32_t>(text[kConsolePieceUnits - 1]);
+  return last >= 0xD800 && last <= 0xDBFF ? kConsolePieceUnits - 1 : kConsolePieceUnits;
+}
+
 struct Line {
   bool time = false;
   double seconds = 0;   // since the viewer started
