@@ -143,6 +143,16 @@ TEST(TraceViewerFormat, CountLineAndSystemMessageInserts) {
             trace::FillInserts("%1 is not a valid Win32 application; 100% %12%0", "README.txt"));
 }
 
+TEST(TraceViewerFormat, TellsWhatToDoWhenA32BitViewerCannotStartA64BitProgram) {
+  EXPECT_EQ(
+      "cannot start app64.exe -STATUS: it is a 64-bit program, which this 32-bit viewer cannot "
+      "watch (error 50); to see its messages, run LumenkeepTrace.exe --listen in another command "
+      "prompt, then the program",
+      trace::CannotWatchLine("app64.exe -STATUS", 50, true));
+  EXPECT_EQ("", trace::CannotWatchLine("app.exe", 50, false)) << "a 64-bit viewer";
+  EXPECT_EQ("", trace::CannotWatchLine("app.exe", 2, true)) << "another error";
+}
+
 // Each piece well under Windows 7's limit, no surrogate pair parted, the
 // pieces together the whole text.
 TEST(TraceViewerFormat, ConsoleTextGoesInPiecesThatKeepSurrogatePairsWhole) {

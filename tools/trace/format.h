@@ -81,4 +81,12 @@ std::string CountLine(unsigned long caught, bool only, unsigned long shown, unsi
 // A system message with its inserts (%1 to %99) filled with `insert`.
 std::string FillInserts(const std::string& message, const std::string& insert);
 
+// The system refuses a 32-bit debugger a 64-bit program with this error.
+constexpr std::uint32_t kErrorNotSupported = 50;
+
+// What the viewer says when COMMAND could not be started with ERROR, where
+// the system's own message would not tell what to do: a 32-bit viewer
+// refused a 64-bit program. Empty otherwise.
+std::string CannotWatchLine(const std::string& command, std::uint32_t error, bool viewerIs32Bit);
+
 }  // namespace trace
