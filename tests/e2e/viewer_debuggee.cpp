@@ -3,12 +3,6 @@
 // long messages, --time, --only, the program's exit code, the programs it
 // starts and a batch file's, Ctrl+C that leaves the program to finish, text
 // in a console, help, and bad use.
-// tlhelp32.h needs what windows.h defines.
-// clang-format off
-#include <windows.h>
-#include <tlhelp32.h>
-// clang-format on
-
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -27,21 +21,6 @@ Lines View(const std::wstring& arguments, long* code = nullptr) {
   const long exitCode = RunTo(Viewer() + L" " + arguments, out);
   if (code != nullptr) *code = exitCode;
   return ReadLines(out);
-}
-
-// The id of a process that PARENT started, other than its console's host;
-// 0 when there is none.
-DWORD ChildOf(DWORD parent) {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32W process = {};
-  process.dwSize = sizeof process;
-  DWORD child = 0;
-  for (BOOL more = Process32FirstW(snapshot, &process); more && child == 0;
-       more = Process32NextW(snapshot, &process))
-    if (process.th32ParentProcessID == parent && _wcsicmp(process.szExeFile, L"conhost.exe") != 0)
-      child = process.th32ProcessID;
-  CloseHandle(snapshot);
-  return child;
 }
 
 }  // namespace
@@ -107,40 +86,41 @@ void ViewerLines() {
                 Last(spawned));
 }
 
+namespace {
+
+// Ctrl+C while the program runs: the viewer stops watching and the program,
+// which ignores Ctrl+C itself, runs on to its end; also when the viewer's
+// parent handed down "ignore Ctrl+C" (and returns the viewer's exit code).
+void CtrlCLeavesTheProgramRunning(bool parentIgnoresCtrlC) {
+  const std::wstring out = WorkPath(L"ctrl-c.txt"), lingered = WorkPath(L"lingered");
+  DeleteFileW(lingered.c_str());
+  const std::wstring viewer =
+      Viewer() + L" " + Quoted(Debuggee()) + L" ignore-ctrl-c linger 2000 " + Quoted(lingered);
+  const HANDLE outFile = OutputFile(out);
+  DWORD id = 0;
+  const HANDLE started = Start(
+      parentIgnoresCtrlC ? Quoted(Debuggee()) + L" ignore-ctrl-c spawn " + Arg(viewer) : viewer,
+      outFile, outFile, CREATE_NEW_CONSOLE, &id);
+  CloseHandle(outFile);
+  WaitForText(out, "[Glimmer]lingering");
+  Run(Quoted(Debuggee()) + L" ctrl-c " + std::to_wstring(id), L"", L"");
+  char code[16];
+  snprintf(code, sizeof code, "0x%lX", static_cast<unsigned long>(Finish(started, 10000)));
+  CheckText(std::string(parentIgnoresCtrlC ? "Ctrl+C ignored by the parent" : "Ctrl+C") +
+                ": exit code, its line",
+            "0xC000013A LumenkeepTrace: stopped watching; the program runs on to its own end",
+            code + (" " + Last(ReadLines(out))));
+  bool finished = false;
+  for (int i = 0; i < 50 && !finished; ++i, Sleep(100))
+    finished = GetFileAttributesW(lingered.c_str()) != INVALID_FILE_ATTRIBUTES;
+  Check(finished, "... and the program finished", "it did not, within 5 s");
+}
+
+}  // namespace
+
 void ViewerCtrlCAndConsole() {
-  // Ctrl+C while the program runs: the viewer stops watching and the
-  // program, which ignores Ctrl+C itself, runs on to its end. Also when the
-  // viewer's parent handed down "ignore Ctrl+C" (the parent returns the
-  // viewer's exit code).
-  for (const std::wstring parent : {L"", L"ignore-ctrl-c spawn"}) {
-    const std::string name = parent.empty() ? "Ctrl+C" : "Ctrl+C ignored by the parent";
-    const std::wstring out = WorkPath(L"ctrl-c.txt"), lingered = WorkPath(L"lingered");
-    DeleteFileW(lingered.c_str());
-    const std::wstring viewer =
-        Viewer() + L" " + Quoted(Debuggee()) + L" ignore-ctrl-c linger 2000 " + Quoted(lingered);
-    const HANDLE outFile = OutputFile(out);
-    DWORD id = 0;
-    const HANDLE started =
-        Start(parent.empty() ? viewer : Quoted(Debuggee()) + L" " + parent + L" " + Arg(viewer),
-              outFile, outFile, CREATE_NEW_CONSOLE, &id);
-    CloseHandle(outFile);
-    WaitForText(out, "[Glimmer]lingering");
-    const HANDLE nothing = Nul();
-    Finish(Start(Quoted(Debuggee()) + L" ctrl-c " + std::to_wstring(id) + L" " +
-                     std::to_wstring(ChildOf(id)),
-                 nothing, nothing, DETACHED_PROCESS),
-           10000);
-    CloseHandle(nothing);
-    char code[16];
-    snprintf(code, sizeof code, "0x%lX", static_cast<unsigned long>(Finish(started, 10000)));
-    CheckText(name + ": exit code, its line",
-              "0xC000013A LumenkeepTrace: stopped watching; the program runs on to its own end",
-              code + (" " + Last(ReadLines(out))));
-    bool finished = false;
-    for (int i = 0; i < 50 && !finished; ++i, Sleep(100))
-      finished = GetFileAttributesW(lingered.c_str()) != INVALID_FILE_ATTRIBUTES;
-    Check(finished, "... and the program finished", "it did not, within 5 s");
-  }
+  for (const bool parentIgnoresCtrlC : {false, true})
+    CtrlCLeavesTheProgramRunning(parentIgnoresCtrlC);
 
   // In a console, text is written as UTF-16, which the console shows as it is.
   const std::wstring screen = WorkPath(L"screen.txt");
