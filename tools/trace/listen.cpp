@@ -49,11 +49,10 @@ std::string SidText(PSID sid) {
 
 // The viewer's user and logon session, as SIDs in text; empty when unknown.
 void OwnSids(std::string& user, std::string& logonSession) {
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == 0) return;
-  const OwnedHandle owned(token);
-  const std::vector<unsigned char> userInformation = TokenInformation(token, TokenUser);
-  const std::vector<unsigned char> groupInformation = TokenInformation(token, TokenGroups);
+  OwnedHandle token;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()) == 0) return;
+  const std::vector<unsigned char> userInformation = TokenInformation(token.Get(), TokenUser);
+  const std::vector<unsigned char> groupInformation = TokenInformation(token.Get(), TokenGroups);
   if (userInformation.empty() || groupInformation.empty()) return;
   user = SidText(reinterpret_cast<const TOKEN_USER*>(userInformation.data())->User.Sid);
   const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(groupInformation.data());
