@@ -17,6 +17,10 @@
 //                              writer that ended halfway would
 //   debuggee ignore-ctrl-c MODE...
 //                              MODE, with Ctrl+C ignored
+//   debuggee ctrl-c PID        Ctrl+C in the console of process PID, to all
+//                              its processes and to each one's group (Wine
+//                              gives a program whose parent ignored Ctrl+C a
+//                              group of its own, which "all" misses there)
 // and what the listener's measurements need:
 //   debuggee timed N GAP_MS [quiet]  N messages GAP_MS ms apart; prints
 //                              how many and the slowest write (unless
@@ -222,6 +226,14 @@ int wmain(int argc, wchar_t** argv) {
     return Writers(n, argc > 3 ? wcstoul(argv[3], nullptr, 10) : 0);
   } else if (mode == L"probe" && argc > 2) {
     return Probe(argv[2]);
+  } else if (mode == L"ctrl-c" && argc > 2) {
+    DWORD ids[64];
+    FreeConsole();
+    if (!AttachConsole(static_cast<DWORD>(n))) return 1;
+    SetConsoleCtrlHandler(nullptr, TRUE);  // not this helper
+    const DWORD count = GetConsoleProcessList(ids, 64);
+    for (DWORD i = 0; i < count && i < 64; ++i) GenerateConsoleCtrlEvent(CTRL_C_EVENT, ids[i]);
+    return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) ? 0 : 1;
   } else if (mode == L"spawn" && argc > 2) {
     return Spawn(argv[2]);
   } else {
@@ -229,7 +241,7 @@ int wmain(int argc, wchar_t** argv) {
             "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"
             " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS |"
             " timed N GAP_MS [quiet] | writers N [STEADY_GAP_MS] | probe IMAGE |"
-            " ignore-ctrl-c MODE...\n");
+            " ignore-ctrl-c MODE... | ctrl-c PID\n");
     return 2;
   }
   return 0;

@@ -86,27 +86,41 @@ void ViewerLines() {
                 Last(spawned));
 }
 
-void ViewerCtrlCAndConsole() {
-  // Ctrl+C while the program runs: the viewer stops watching and the
-  // program, which ignores Ctrl+C itself, runs on to its end.
+namespace {
+
+// Ctrl+C while the program runs: the viewer stops watching and the program,
+// which ignores Ctrl+C itself, runs on to its end; also when the viewer's
+// parent handed down "ignore Ctrl+C" (and returns the viewer's exit code).
+void CtrlCLeavesTheProgramRunning(bool parentIgnoresCtrlC) {
   const std::wstring out = WorkPath(L"ctrl-c.txt"), lingered = WorkPath(L"lingered");
+  DeleteFileW(lingered.c_str());
+  const std::wstring viewer =
+      Viewer() + L" " + Quoted(Debuggee()) + L" ignore-ctrl-c linger 2000 " + Quoted(lingered);
   const HANDLE outFile = OutputFile(out);
   DWORD id = 0;
-  const HANDLE viewer = Start(
-      Viewer() + L" " + Quoted(Debuggee()) + L" ignore-ctrl-c linger 2000 " + Quoted(lingered),
+  const HANDLE started = Start(
+      parentIgnoresCtrlC ? Quoted(Debuggee()) + L" ignore-ctrl-c spawn " + Arg(viewer) : viewer,
       outFile, outFile, CREATE_NEW_CONSOLE, &id);
   CloseHandle(outFile);
   WaitForText(out, "[Glimmer]lingering");
-  SendCtrlC(id);
+  Run(Quoted(Debuggee()) + L" ctrl-c " + std::to_wstring(id), L"", L"");
   char code[16];
-  snprintf(code, sizeof code, "0x%lX", static_cast<unsigned long>(Finish(viewer, 10000)));
-  CheckText("Ctrl+C: exit code, its line",
+  snprintf(code, sizeof code, "0x%lX", static_cast<unsigned long>(Finish(started, 10000)));
+  CheckText(std::string(parentIgnoresCtrlC ? "Ctrl+C ignored by the parent" : "Ctrl+C") +
+                ": exit code, its line",
             "0xC000013A LumenkeepTrace: stopped watching; the program runs on to its own end",
             code + (" " + Last(ReadLines(out))));
   bool finished = false;
   for (int i = 0; i < 50 && !finished; ++i, Sleep(100))
     finished = GetFileAttributesW(lingered.c_str()) != INVALID_FILE_ATTRIBUTES;
   Check(finished, "... and the program finished", "it did not, within 5 s");
+}
+
+}  // namespace
+
+void ViewerCtrlCAndConsole() {
+  for (const bool parentIgnoresCtrlC : {false, true})
+    CtrlCLeavesTheProgramRunning(parentIgnoresCtrlC);
 
   // In a console, text is written as UTF-16, which the console shows as it is.
   const std::wstring screen = WorkPath(L"screen.txt");

@@ -7,7 +7,11 @@
 // lets go of writers that ended; writers never wait on output that nobody
 // reads, and output that went away ends the listening; Ctrl+C ends an
 // open-ended listening with the count. Each listener runs in a console of its
-// own, so that Ctrl+C reaches it alone.
+// own, so that Ctrl+C reaches it alone. The listener's user may do anything
+// with the channel's objects, the rest of its logon session only write.
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <regex>
 #include <string>
 
@@ -81,10 +85,34 @@ std::string SecondsAtMost(ULONGLONG start, ULONGLONG limit) {
   return std::to_string(seconds <= limit ? limit : seconds);
 }
 
+// The DACL of a named object opened for reading it, in SDDL.
+std::string DaclOf(HANDLE object) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  wchar_t* text = nullptr;
+  GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                  nullptr, &descriptor);
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                       DACL_SECURITY_INFORMATION, &text, nullptr);
+  const std::string dacl = text != nullptr ? Utf8(text) : "none";
+  LocalFree(text);
+  LocalFree(descriptor);
+  CloseHandle(object);
+  return dacl;
+}
+
 }  // namespace
 
 void ListenHeldBuffer() {
   const Listener first = Listen(L"--time --listen");
+  const Lines dacls = {DaclOf(OpenFileMappingW(READ_CONTROL, FALSE, L"DBWIN_BUFFER")),
+                       DaclOf(OpenEventW(READ_CONTROL, FALSE, L"DBWIN_BUFFER_READY")),
+                       DaclOf(OpenEventW(READ_CONTROL, FALSE, L"DBWIN_DATA_READY"))};
+  std::string got =
+      std::regex_replace(Joined(dacls, " "), std::regex("S-1-5-5-[0-9-]+"), "SESSION");
+  got = std::regex_replace(got, std::regex("S-1-5-[0-9-]+"), "USER");
+  const std::string event = " D:(A;;0x1f0003;;;USER)(A;;0x100002;;;SESSION)";
+  CheckText("the channel's section and events: who may do what",
+            "D:(A;;CCDCLCSWRPSDRCWDWO;;;USER)(A;;DC;;;SESSION)" + event + event, got);
   ULONGLONG start = GetTickCount64();
   const long second = Run(Viewer() + L" --listen 5", L"", WorkPath(L"second.txt"));
   CheckText("a second listener: exit code, seconds at most, its line",

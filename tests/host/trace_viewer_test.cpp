@@ -135,12 +135,42 @@ TEST(TraceViewerFormat, TimeOriginAndCut) {
       trace::FormatLine(line));
 }
 
-TEST(TraceViewerFormat, CountLineAndSystemMessageInserts) {
+TEST(TraceViewerFormat, CountLineSystemMessageInsertsAndA64BitProgramRefused) {
   EXPECT_EQ("caught 1 message", trace::CountLine(1, false, 1, 0));
   EXPECT_EQ("caught 0 messages, 0 shown, 2 of them dropped while the output was not read",
             trace::CountLine(0, true, 0, 2));
   EXPECT_EQ("README.txt is not a valid Win32 application; 100% README.txt%0",
             trace::FillInserts("%1 is not a valid Win32 application; 100% %12%0", "README.txt"));
+  EXPECT_EQ(
+      "cannot start app64.exe -STATUS: it is a 64-bit program, which this 32-bit viewer cannot "
+      "watch (error 50); to see its messages, run LumenkeepTrace.exe --listen in another command "
+      "prompt, then the program",
+      trace::CannotWatchLine("app64.exe -STATUS", 50, true));
+  EXPECT_EQ("", trace::CannotWatchLine("app.exe", 50, false)) << "a 64-bit viewer";
+  EXPECT_EQ("", trace::CannotWatchLine("app.exe", 2, true)) << "another error";
+}
+
+TEST(TraceViewerFormat, ConsoleTextGoesInPiecesThatKeepSurrogatePairsWhole) {
+  constexpr std::size_t N = trace::kConsolePieceUnits;  // 16 KB, well under Windows 7's 64 KB
+  const std::u16string pair = u"\U0001F600";
+  std::u16string pairs;
+  for (std::size_t i = 0; i < N; ++i) pairs += pair;
+  struct {
+    const char* what;
+    std::u16string text;
+    std::vector<std::size_t> pieces;
+  } const cases[] = {
+      {"one piece's worth", std::u16string(N, u'a'), {N}},
+      {"one unit more", std::u16string(N + 1, u'a'), {N, 1}},
+      {"a pair across the end", std::u16string(N - 1, u'a') + pair + u"b", {N - 1, 3}},
+      {"pairs after one unit", u"a" + pairs, {N - 1, N, 2}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::size_t> pieces;
+    for (std::size_t at = 0; at < c.text.size(); at += pieces.back())
+      pieces.push_back(trace::ConsolePiece(c.text.data() + at, c.text.size() - at));
+    EXPECT_EQ(c.pieces, pieces) << c.what;
+  }
 }
 
 TEST(TraceViewerFormat, OnlyLetsThroughMessagesContainingTheText) {

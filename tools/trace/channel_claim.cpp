@@ -1,5 +1,6 @@
 #include "tools/trace/channel_claim.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace trace {
@@ -55,6 +56,26 @@ Claim ClaimChannel(ChannelObjects& objects) {
     objects.Close();
     objects.Pause(kClaimLookMs);
   }
+}
+
+namespace {
+
+std::string Allow(std::uint32_t rights, const std::string& sid) {
+  char hex[16];
+  (void)std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(rights));
+  return std::string("(A;;") + hex + ";;;" + sid + ")";
+}
+
+}  // namespace
+
+std::string ChannelSecurity(ChannelObject object, const std::string& user,
+                            const std::string& logonSession) {
+  if (user.empty() || logonSession.empty()) return "";
+  const bool section = object == ChannelObject::kSection;
+  // ML;;NW;;;LW: the low mandatory label, up to which low-integrity writers may write.
+  return "D:" + Allow(section ? kSectionAllAccess : kEventAllAccess, user) +
+         Allow(section ? kSectionMapWrite : kEventSynchronizeAndModify, logonSession) +
+         "S:(ML;;NW;;;LW)";
 }
 
 }  // namespace trace

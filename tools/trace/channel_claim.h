@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "tools/trace/format.h"
 
@@ -51,5 +52,23 @@ enum class Claim {
 
 // On kCreated and kTakenOver the objects are left open for listening.
 Claim ClaimChannel(ChannelObjects& objects);
+
+// The access a listener creates the objects with. Its own user keeps full
+// access. Every program of its logon session, elevated or not and at any
+// integrity level down to low, may do what a writer does and no more: map
+// the section for writing, wait on an event and set it. Without an explicit
+// descriptor an elevated listener's objects would admit administrators only,
+// and the system drops the other writers' messages without a word.
+enum class ChannelObject { kSection, kEvent };
+constexpr std::uint32_t kSectionAllAccess = 0xF001F;
+constexpr std::uint32_t kSectionMapWrite = 0x2;
+constexpr std::uint32_t kEventAllAccess = 0x1F0003;
+constexpr std::uint32_t kEventSynchronizeAndModify = 0x100002;
+
+// OBJECT's security descriptor in the system's string form, for the user and
+// logon session SIDs in theirs; empty, for the system's default, when either
+// is unknown.
+std::string ChannelSecurity(ChannelObject object, const std::string& user,
+                            const std::string& logonSession);
 
 }  // namespace trace

@@ -17,18 +17,26 @@ std::wstring Wide(const std::string& text, UINT codePage) {
   return wide;
 }
 
+bool WriteToConsole(HANDLE console, const std::wstring& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t piece = ConsolePiece(text.data() + at, text.size() - at);
+    DWORD written = 0;
+    if (WriteConsoleW(console, text.data() + at, static_cast<DWORD>(piece), &written, nullptr) ==
+            0 ||
+        written != piece)
+      return false;
+    at += piece;
+  }
+  return true;
+}
+
 // A console shows UTF-16 as it is and 8-bit text in its own code page, so
 // it is written UTF-16. Files and pipes get UTF-8 with Windows' line ends.
 bool Write(DWORD standardHandle, const std::string& text) {
   const HANDLE handle = GetStdHandle(standardHandle);
   DWORD mode = 0;
   DWORD written = 0;
-  if (GetConsoleMode(handle, &mode) != 0) {
-    const std::wstring wide = Wide(text, CP_UTF8);
-    return (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written,
-                          nullptr) != 0) &&
-           written == wide.size();
-  }
+  if (GetConsoleMode(handle, &mode) != 0) return WriteToConsole(handle, Wide(text, CP_UTF8));
   std::string bytes;
   for (const char c : text) bytes += c == '\n' ? "\r\n" : std::string(1, c);
   return (WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) !=
@@ -99,6 +107,8 @@ void RequestStop() { SetEvent(StopEvent()); }
 void StopOnConsoleControl() {
   StopEvent();
   finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // A parent may have handed down "ignore Ctrl+C", which keeps it from any handler.
+  SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 

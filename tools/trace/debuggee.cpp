@@ -2,6 +2,7 @@
 // real debugging calls.
 #include "tools/trace/console.h"
 #include "tools/trace/debug_loop.h"
+#include "tools/trace/format.h"
 #include "tools/trace/modes.h"
 #include "tools/trace/output.h"
 #include "tools/trace/owned.h"
@@ -146,7 +147,11 @@ int RunUnderDebugger(const Options& options, const std::wstring& program,
                      const std::wstring& command) {
   Started started;
   if (!Start(command, started)) {
-    return Fail(3, WithSystemError("cannot start " + Utf8(command), GetLastError(), Utf8(program)));
+    const DWORD error = GetLastError();
+    const std::string bitness = CannotWatchLine(Utf8(command), error, sizeof(void*) == 4);
+    return Fail(3, !bitness.empty()
+                       ? bitness
+                       : WithSystemError("cannot start " + Utf8(command), error, Utf8(program)));
   }
   started.thread.Reset();
   // Should the viewer itself end unexpectedly, its debuggees run on.

@@ -155,4 +155,11 @@ std::string FillInserts(const std::string& message, const std::string& insert) {
   return out;
 }
 
+std::string CannotWatchLine(const std::string& command, std::uint32_t error, bool viewerIs32Bit) {
+  if (error != kErrorNotSupported || !viewerIs32Bit) return "";
+  return "cannot start " + command +
+         ": it is a 64-bit program, which this 32-bit viewer cannot watch (error 50); to see its "
+         "messages, run LumenkeepTrace.exe --listen in another command prompt, then the program";
+}
+
 }  // namespace trace

@@ -40,6 +40,20 @@ std::string EscapeControls(const std::string& text);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf8(const std::u16string& text);
 
+// Windows 7 refuses a console write of more than about 64 KB, so text goes to
+// a console in pieces of at most this many UTF-16 units.
+constexpr std::size_t kConsolePieceUnits = 8192;
+
+// The length of the first piece of the SIZE units at TEXT to write to a
+// console: all of them when they fit, and never one half of a surrogate pair
+// without the other.
+template <typename Unit>
+std::size_t ConsolePiece(const Unit* text, std::size_t size) {
+  if (size <= kConsolePieceUnits) return size;
+  const auto last = static_cast<std::uint32_t>(text[kConsolePieceUnits - 1]);
+  return last >= 0xD800 && last <= 0xDBFF ? kConsolePieceUnits - 1 : kConsolePieceUnits;
+}
+
 struct Line {
   bool time = false;
   double seconds = 0;   // since the viewer started
@@ -66,5 +80,13 @@ std::string CountLine(unsigned long caught, bool only, unsigned long shown, unsi
 
 // A system message with its inserts (%1 to %99) filled with `insert`.
 std::string FillInserts(const std::string& message, const std::string& insert);
+
+// The system refuses a 32-bit debugger a 64-bit program with this error.
+constexpr std::uint32_t kErrorNotSupported = 50;
+
+// What the viewer says when COMMAND could not be started with ERROR, where
+// the system's own message would not tell what to do: a 32-bit viewer
+// refused a 64-bit program. Empty otherwise.
+std::string CannotWatchLine(const std::string& command, std::uint32_t error, bool viewerIs32Bit);
 
 }  // namespace trace

@@ -3,6 +3,14 @@
 // claimed as channel_claim.cpp decides; one thread receives (handover.cpp)
 // and names the writers (writer_names.cpp) while the main thread prints, so
 // that writers never wait on the viewer's output.
+// sddl.h needs what windows.h defines.
+// clang-format off
+#include <windows.h>
+#include <sddl.h>
+// clang-format on
+
+#include <vector>
+
 #include "tools/trace/channel_claim.h"
 #include "tools/trace/console.h"
 #include "tools/trace/handover.h"
@@ -18,6 +26,74 @@ namespace {
 constexpr DWORD kQuietMs = 1000;                // then the buffer is offered again
 constexpr std::size_t kQueueBytes = 16u << 20;  // messages waiting to be printed
 
+static_assert(kSectionAllAccess == SECTION_ALL_ACCESS && kSectionMapWrite == FILE_MAP_WRITE &&
+              kEventAllAccess == EVENT_ALL_ACCESS &&
+              kEventSynchronizeAndModify == (SYNCHRONIZE | EVENT_MODIFY_STATE));
+
+std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+  DWORD size = 0;
+  GetTokenInformation(token, kind, nullptr, 0, &size);
+  std::vector<unsigned char> information(size);
+  if (size == 0 || GetTokenInformation(token, kind, information.data(), size, &size) == 0)
+    information.clear();
+  return information;
+}
+
+std::string SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (ConvertSidToStringSidW(sid, &text) == 0) return "";
+  std::string said = Utf8(text);
+  LocalFree(text);
+  return said;
+}
+
+// The viewer's user and logon session, as SIDs in text; empty when unknown.
+void OwnSids(std::string& user, std::string& logonSession) {
+  OwnedHandle token;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()) == 0) return;
+  const std::vector<unsigned char> userInformation = TokenInformation(token.Get(), TokenUser);
+  const std::vector<unsigned char> groupInformation = TokenInformation(token.Get(), TokenGroups);
+  if (userInformation.empty() || groupInformation.empty()) return;
+  user = SidText(reinterpret_cast<const TOKEN_USER*>(userInformation.data())->User.Sid);
+  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(groupInformation.data());
+  const SID_AND_ATTRIBUTES* group = groups->Groups;
+  for (DWORD i = 0; i < groups->GroupCount; ++i)
+    if ((group[i].Attributes & SE_GROUP_LOGON_ID) != 0) logonSession = SidText(group[i].Sid);
+}
+
+// The descriptor that ChannelSecurity asks for, as the system takes it;
+// empty, for the system's default, when it cannot be made.
+std::vector<unsigned char> ChannelDescriptor(ChannelObject object) {
+  std::string user, logonSession;
+  OwnSids(user, logonSession);
+  const std::string text = ChannelSecurity(object, user, logonSession);
+  const std::wstring wide(text.begin(), text.end());
+  PSECURITY_DESCRIPTOR made = nullptr;
+  ULONG size = 0;
+  if (text.empty() || ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                          wide.c_str(), SDDL_REVISION_1, &made, &size) == 0)
+    return {};
+  const auto* bytes = static_cast<const unsigned char*>(made);
+  std::vector<unsigned char> descriptor(bytes, bytes + size);
+  LocalFree(made);
+  return descriptor;
+}
+
+// Security attributes for creating a channel object; null, for the
+// system's default, when its descriptor could not be made.
+class ChannelAttributes {
+ public:
+  explicit ChannelAttributes(ChannelObject object) : descriptor_(ChannelDescriptor(object)) {}
+  SECURITY_ATTRIBUTES* Get() {
+    attributes_ = {sizeof attributes_, descriptor_.data(), FALSE};
+    return descriptor_.empty() ? nullptr : &attributes_;
+  }
+
+ private:
+  std::vector<unsigned char> descriptor_;
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
+
 // A 4096-byte section holding the writer's process id and its 8-bit text,
 // and two events to hand it over. There is one such channel per session: a
 // second listener would take every other message from the first.
@@ -26,12 +102,15 @@ class WindowsChannel final : public ChannelObjects {
   Opened Open() override {
     existed_ = false;
     error_ = ERROR_SUCCESS;
-    section_ = Create([] {
-      return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kChannelBytes,
-                                L"DBWIN_BUFFER");
+    section_ = Create([this] {
+      return CreateFileMappingW(INVALID_HANDLE_VALUE, sectionAttributes_.Get(), PAGE_READWRITE, 0,
+                                kChannelBytes, L"DBWIN_BUFFER");
     });
-    ready_ = Create([] { return CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"); });
-    data_ = Create([] { return CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY"); });
+    ready_ = Create([this] {
+      return CreateEventW(eventAttributes_.Get(), FALSE, FALSE, L"DBWIN_BUFFER_READY");
+    });
+    data_ = Create(
+        [this] { return CreateEventW(eventAttributes_.Get(), FALSE, FALSE, L"DBWIN_DATA_READY"); });
     if (section_)
       view_ = OwnedView(MapViewOfFile(section_.Get(), FILE_MAP_READ, 0, 0, kChannelBytes));
     if (section_ && view_.Get() == nullptr && error_ == ERROR_SUCCESS) error_ = GetLastError();
@@ -79,6 +158,8 @@ class WindowsChannel final : public ChannelObjects {
     return h;
   }
 
+  ChannelAttributes sectionAttributes_{ChannelObject::kSection};
+  ChannelAttributes eventAttributes_{ChannelObject::kEvent};
   OwnedHandle section_, ready_, data_;
   OwnedView view_;
   bool existed_ = false;
