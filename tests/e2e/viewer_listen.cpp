@@ -110,9 +110,9 @@ void ListenHeldBuffer() {
   std::string got =
       std::regex_replace(Joined(dacls, " "), std::regex("S-1-5-5-[0-9-]+"), "SESSION");
   got = std::regex_replace(got, std::regex("S-1-5-[0-9-]+"), "USER");
-  const std::string event = " D:(A;;0x1f0003;;;USER)(A;;0x100002;;;SESSION)";
+  const std::string event = " D:(A;;0x1f0003;;;USER)(A;;0x100002;;;SESSION)(A;;0x100002;;;SY)";
   CheckText("the channel's section and events: who may do what",
-            "D:(A;;CCDCLCSWRPSDRCWDWO;;;USER)(A;;DC;;;SESSION)" + event + event, got);
+            "D:(A;;CCDCLCSWRPSDRCWDWO;;;USER)(A;;DC;;;SESSION)(A;;DC;;;SY)" + event + event, got);
   ULONGLONG start = GetTickCount64();
   const long second = Run(Viewer() + L" --listen 5", L"", WorkPath(L"second.txt"));
   CheckText("a second listener: exit code, seconds at most, its line",

@@ -74,9 +74,10 @@ TEST(TraceViewerListen, ClaimTakesOverAnUnservedChannelAtOnceAndRefusesAServedOn
 TEST(TraceViewerListen, ChannelObjectsLetTheListenersSessionWriteAtAnyIntegrityAndNoMore) {
   using O = trace::ChannelObject;
   const std::string user = "S-1-5-21-1-2-3-1001", logon = "S-1-5-5-0-123456";
-  EXPECT_EQ("D:(A;;0xf001f;;;" + user + ")(A;;0x2;;;" + logon + ")S:(ML;;NW;;;LW)",
+  EXPECT_EQ("D:(A;;0xf001f;;;" + user + ")(A;;0x2;;;" + logon + ")(A;;0x2;;;SY)S:(ML;;NW;;;LW)",
             trace::ChannelSecurity(O::kSection, user, logon));
-  EXPECT_EQ("D:(A;;0x1f0003;;;" + user + ")(A;;0x100002;;;" + logon + ")S:(ML;;NW;;;LW)",
+  EXPECT_EQ("D:(A;;0x1f0003;;;" + user + ")(A;;0x100002;;;" + logon +
+                ")(A;;0x100002;;;SY)S:(ML;;NW;;;LW)",
             trace::ChannelSecurity(O::kEvent, user, logon));
   EXPECT_EQ("", trace::ChannelSecurity(O::kEvent, user, "")) << "no logon session: the default";
 }

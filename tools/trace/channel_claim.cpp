@@ -72,10 +72,11 @@ std::string ChannelSecurity(ChannelObject object, const std::string& user,
                             const std::string& logonSession) {
   if (user.empty() || logonSession.empty()) return "";
   const bool section = object == ChannelObject::kSection;
+  const std::uint32_t writer = section ? kSectionMapWrite : kEventSynchronizeAndModify;
+  // SY: system processes of the session may write, as under the default.
   // ML;;NW;;;LW: the low mandatory label, up to which low-integrity writers may write.
   return "D:" + Allow(section ? kSectionAllAccess : kEventAllAccess, user) +
-         Allow(section ? kSectionMapWrite : kEventSynchronizeAndModify, logonSession) +
-         "S:(ML;;NW;;;LW)";
+         Allow(writer, logonSession) + Allow(writer, "SY") + "S:(ML;;NW;;;LW)";
 }
 
 }  // namespace trace
