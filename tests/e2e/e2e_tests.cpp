@@ -4,21 +4,24 @@
 //
 //   e2e_tests --all [--shadow-real-driver]    every family of checks.h
 //   e2e_tests [--shadow-real-driver] FAMILY...  the families named
-//   e2e_tests --put-back                      only puts back what runs that were
-//                                             killed had changed (every run
-//                                             does that first)
+//   e2e_tests --put-back                      only puts back what runs that
+//                                             ended without putting back had
+//                                             changed (every run does that
+//                                             first)
 //   e2e_tests --list                           names every family
 //
 // It runs from the folder that holds it, Lumenkeep.exe, LumenkeepTrace.exe,
 // driver-standin.dll and debuggee.exe: it copies them into a folder with
 // spaces in its path, registers the stand-in as the driver's control class,
-// runs the checks and puts back everything it changed (the registrations,
-// the Run value, the stand-in's state, its folder), also after a failed
-// check and after Ctrl+C. Where a control class other than the stand-in is
-// registered under the driver's class name, it changes nothing unless told
-// to shadow it with --shadow-real-driver. Exit code 0 when every check
-// passed, 1 when one failed, 2 for bad use, 3 when it refused to shadow a
-// driver, 0xC000013A after Ctrl+C.
+// runs the checks and puts back what it changed (the registrations, the Run
+// value, key and permissions, the stand-in's state, its folder) where
+// nobody else changed it meanwhile, also after a failed check and after
+// Ctrl+C. One run at a time. Where a control class other than the stand-in
+// is registered under the driver's class name, per user or per machine, it
+// changes nothing unless told to shadow it with --shadow-real-driver. Exit
+// code 0 when every check passed, 1 when one failed, 2 for bad use, 3 when
+// it refused to shadow a driver, 4 when another run is under way, 5 when
+// what an earlier run changed cannot be put back, 0xC000013A after Ctrl+C.
 //
 // For the real next logon under Wine (logon.sh), which ends the session in
 // between:
@@ -53,39 +56,48 @@ const wchar_t* const kSuiteFiles[] = {L"Lumenkeep.exe", L"LumenkeepTrace.exe",
 
 // ---- preparing the run and putting everything back ----
 
-std::vector<SavedKey> saved;
-
 void RemoveWorkDir() {
   Check(RemoveFolder(WorkDir()), "the suite's folder removed",
         "it is still there: " + Narrow(WorkDir()));
 }
 
-HANDLE putBack = nullptr;
-
-// Ctrl+C stops the suite after the check under way; a console that closes
-// gives it 5 s, in which it puts everything back first.
+// Ctrl+C stops the suite after the check under way. A console that closes,
+// a logoff or a shutdown gives it 5 s: the programs it started end and the
+// registry is put back at once, whatever the main thread is waiting for;
+// what cannot be is left in its record for the next run.
 BOOL WINAPI OnConsoleControl(DWORD type) {
   Interrupt();
-  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) WaitForSingleObject(putBack, 4500);
+  if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) return TRUE;
+  EndPrograms();
+  if (PutBackRegistry()) RemoveFolder(WorkDir(), 20);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(kInterruptedCode));
   return TRUE;
 }
 
-// Returns 0, or the exit code when it refuses to shadow another driver.
+// Returns 0, or the exit code when it changes nothing: 3 when another
+// driver is registered, 4 when another run is under way, 5 when what an
+// earlier run changed cannot be put back.
 int SetUp(bool shadow) {
-  PutBackKilledRuns();
-  const std::wstring registered = RegisteredClassId(HKEY_CLASSES_ROOT);
-  if (!registered.empty() && registered != kStandInClassId && !shadow) {
+  if (!TakeLock()) {
+    printf("e2e_tests: another run of the suite is under way; changed nothing\n");
+    return 4;
+  }
+  if (!PutBackEndedRuns()) return 5;
+  const std::wstring other = OtherDriver();
+  if (!other.empty() && !shadow) {
     printf(
         "e2e_tests: the driver's class %ls is registered as %ls; changed nothing "
         "(--shadow-real-driver replaces it for the run and puts it back)\n",
-        registered.c_str(), kClassName);
+        kClassName, other.c_str());
     return 3;
   }
-  putBack = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!ChooseClassesRoot()) return Check(false, "class registrations opened", "they cannot be"), 1;
+  if (!KeepRecord()) {
+    printf("e2e_tests: cannot keep a record of what it changes in %ls; changed nothing\n",
+           TempPath(L"").c_str());
+    return 1;
+  }
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-  if (!OpenClassesRoot()) return Check(false, "class registrations opened", "they cannot be"), 1;
-  saved = SaveTouched();
-  KeepPending(saved);
   // The stand-in registers itself under HKEY_CLASSES_ROOT: here that is the
   // place chosen above.
   RegOverridePredefKey(HKEY_CLASSES_ROOT, classesRoot);
@@ -97,17 +109,15 @@ int SetUp(bool shadow) {
           "copied " + Narrow(file) + " to " + Narrow(WorkDir()),
           "error " + std::to_string(GetLastError()));
   Check(CallStandIn("DllRegisterServer"), "the stand-in registered", "it could not be");
+  HoldAt("set-up");
   return 0;
 }
 
 void PutBack() {
   RestoreRunKey();
-  for (auto key = saved.rbegin(); key != saved.rend(); ++key) Restore(*key);
-  Check(SaveTouched() == saved, "registrations, Run key and stand-in state as before",
-        "they differ");
+  Check(PutBackRegistry(), "registrations, Run key and value, stand-in state as before",
+        "something differs; its record is kept for the next run");
   RemoveWorkDir();
-  DeleteFileW(TempPath(PendingName(GetCurrentProcessId())).c_str());
-  SetEvent(putBack);
 }
 
 // ---- the families ----
@@ -130,7 +140,8 @@ const Family* FindFamily(const wchar_t* name) {
 }
 
 int Usage() {
-  fprintf(stderr, "usage: e2e_tests --all | FAMILY... | --list  [--shadow-real-driver]\n");
+  fprintf(stderr,
+          "usage: e2e_tests --all | FAMILY... | --list | --put-back  [--shadow-real-driver]\n");
   return 2;
 }
 
@@ -141,17 +152,12 @@ int LogonStep(const std::wstring& step, const wchar_t* file) {
   if (step == L"logon-done") return LogonDone() ? 0 : 1;
   if (step == L"logon-install") {
     if (const int refused = SetUp(false)) return refused;
+    // What it changed is meant to outlast it: its record is put back by
+    // logon-check.
     RunScenario(LogonInstall());
-    // What it changed is meant to outlast it: logon-check puts it back.
-    DeleteFileW(TempPath(PendingName(GetCurrentProcessId())).c_str());
   } else {
-    OpenClassesRoot();
     CheckLogon(file);
-    for (const SavedKey& key :
-         {SavedKey{HKEY_CURRENT_USER, kStateKey}, SavedKey{classesRoot, kClassName},
-          SavedKey{classesRoot, kStandInClassKey}})
-      Restore(key);
-    RemoveWorkDir();
+    Check(TakeLock() && PutBackEndedRuns(), "what logon-install changed put back", "it is not");
   }
   printf("%ls: %d passed, %d failed\n", step.c_str(), Passes(), Failures());
   return Failures() == 0 ? 0 : 1;
@@ -164,13 +170,9 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring first = argc > 1 ? argv[1] : L"";
   if (argc == 3 && first == L"--ctrl-c") return CtrlCHelper(wcstoul(argv[2], nullptr, 10));
   if (argc == 4 && first == L"--screen-of") return ScreenHelper(argv[2], argv[3]);
-  if (argc == 2 && first == L"--put-back") return PutBackKilledRuns(), 0;
-  if (argc == 2 && first == L"--set-up-and-wait") {  // to be killed by the interrupted family
-    if (const int refused = SetUp(false)) return refused;
-    printf("set up; waiting\n");
-    Sleep(20000);
-    PutBack();
-    return 1;
+  if (argc == 2 && first == L"--put-back") {
+    if (!TakeLock()) return printf("e2e_tests: another run of the suite is under way\n"), 4;
+    return PutBackEndedRuns() ? 0 : 5;
   }
   if (argc == 2 && first == L"--list") {
     for (const Family& family : kFamilies) printf("%s\n", family.name);
@@ -185,6 +187,8 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     if (wcscmp(argv[i], L"--shadow-real-driver") == 0) {
       shadow = true;
+    } else if (wcscmp(argv[i], L"--hold-at") == 0 && i + 1 < argc) {  // for the self checks
+      HoldAt(Narrow(argv[++i]), true);
     } else if (wcscmp(argv[i], L"--all") == 0) {
       for (const Family& family : kFamilies) families.push_back(&family);
     } else if (const Family* family = FindFamily(argv[i])) {

@@ -1,6 +1,9 @@
-// The registry the suite touches: its keys, saving them whole and putting
-// them back, where the stand-in is registered, and what a run that was
-// killed left changed.
+// The registry the suite touches, and putting back what it changed there:
+// only what it changed itself, only where the registry still holds what it
+// left, so that what another program wrote meanwhile is kept. What a run
+// found is kept in a record in the temporary folder from before its first
+// change until it is put back, so that the next run puts back a run that
+// was killed.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +20,8 @@ inline const wchar_t kRunValue[] = L"Lumenkeep";
 inline const wchar_t kClassName[] = L"IgfxExt.CUIExternal";
 inline const wchar_t kStandInClassKey[] = L"CLSID\\{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}";
 inline const wchar_t kStandInClassId[] = L"{7A1C3E52-8F0B-4D2A-9C61-3B5E0F2D8A47}";
+// Read and set values, nothing else, for everyone: a locked-down Run key.
+inline const wchar_t kNarrowRunKey[] = L"D:P(A;;0x2001b;;;WD)";
 
 struct Value {
   std::wstring name;
@@ -35,22 +40,47 @@ struct SavedKey {
 };
 
 SavedKey Save(HKEY root, const std::wstring& path);
-// An existing key keeps itself, and so its permissions: only what is in it
-// is replaced.
+// The key as saved, its values and subkeys; one that was not there is deleted.
 void Restore(const SavedKey& saved);
 
-extern HKEY classesRoot;  // HKCU or HKLM \Software\Classes, once opened
+// The classes root of the user (HKCU) or of the machine (HKLM), in this
+// build's registry view; nullptr when it cannot be opened.
+HKEY OpenClasses(bool perMachine);
+extern HKEY classesRoot;  // where this run registers the stand-in, once chosen
 bool UnderWine();
-bool OpenClassesRoot();
+// Whether this machine may lose whatever is written to the Run key while a
+// scenario has deleted it or narrowed its permissions.
+bool Disposable();
+bool ChooseClassesRoot();
 std::wstring RegisteredClassId(HKEY classes);
-// Everything the suite may change in the registry.
-std::vector<SavedKey> SaveTouched();
-std::vector<BYTE> RunKeySecurity();
+// A driver other than the stand-in registered per user or per machine,
+// "" when none: each read on its own, since the merged view shows only one.
+std::wstring OtherDriver();
 
-std::wstring PendingName(DWORD process);
-void KeepPending(const std::vector<SavedKey>& keys);
-void PutBackKilledRuns();
+bool RunKeyExists();
+std::vector<BYTE> RunKeySecurity();  // "" when the key cannot be read
+bool SetRunKeySecurity(const std::vector<BYTE>& security);
+std::vector<BYTE> SecurityOf(const wchar_t* sddl);
+// The Run key as saved, with its permissions.
+void RecreateRunKey(const SavedKey& run, const std::vector<BYTE>& security);
+
+// One run at a time, across the user's sessions: false when another run
+// holds it.
+bool TakeLock();
+// While a run of the suite that this one starts runs, and after it.
+void LendLock();
+void TakeLockBack();
+
+// What this run found, kept in its record before it changes anything.
+bool KeepRecord();
+// Puts back what this run changed; true when the registry reads back as it
+// should, and then its record is removed.
+bool PutBackRegistry();
+// Puts back what runs that ended without putting back had changed; false,
+// after one line saying what to do, when a record is damaged or cannot be
+// applied.
+bool PutBackEndedRuns();
 // Removes DIR and the files in it; true once it is gone.
-bool RemoveFolder(const std::wstring& dir);
+bool RemoveFolder(const std::wstring& dir, int tries = 50);
 
 }  // namespace suite

@@ -62,6 +62,8 @@ struct Scenario {
   Expect expect;
   std::function<void()> before = [] {};  // more set-up
   std::function<void()> after = [] {};   // more checks
+  // Deletes the Run key or narrows its permissions for a moment.
+  bool disposableOnly = false;
 };
 
 void RunScenario(const Scenario& scenario);
@@ -83,5 +85,6 @@ void RestoreRunKey();
 
 void RealDriverGuard();
 void InterruptedRun();
+void KilledRuns(size_t from, size_t to);
 
 }  // namespace suite

@@ -19,13 +19,6 @@ namespace {
 
 // ---- the Run value ----
 
-bool RunKeyExists() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 struct RunValue {
   bool present = false;
   DWORD type = 0;
@@ -65,13 +58,10 @@ void RestrictRunKey() {
     return;
   }
   savedRunKeySecurity = RunKeySecurity();
-  PSECURITY_DESCRIPTOR narrow = nullptr;
-  // KEY_READ | KEY_SET_VALUE for everyone, nothing inherited.
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;0x2001b;;;WD)", SDDL_REVISION_1,
-                                                       &narrow, nullptr);
-  const LONG status = RegSetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, narrow);
-  LocalFree(narrow);
-  CheckEqual(ERROR_SUCCESS, status, "narrowing the Run key's permissions");
+  std::vector<BYTE> narrow = SecurityOf(kNarrowRunKey);
+  CheckEqual(ERROR_SUCCESS,
+             RegSetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, narrow.data()),
+             "narrowing the Run key's permissions");
   HKEY probe = nullptr;
   const LONG full = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &probe);
   if (full == ERROR_SUCCESS) RegCloseKey(probe);
@@ -165,6 +155,7 @@ std::vector<Scenario> DriverMissingScenarios() {
 }
 
 SavedKey savedRunKey;
+std::vector<BYTE> savedRunKeySecurityWhole;
 
 std::vector<Scenario> RunValueScenarios() {
   return {
@@ -205,13 +196,15 @@ std::vector<Scenario> RunValueScenarios() {
        Expect{ProbeOnly(1, 1), 1, 1, true},
        [] {
          savedRunKey = Save(HKEY_CURRENT_USER, kRunKey);
+         savedRunKeySecurityWhole = RunKeySecurity();
          RegDeleteTreeW(HKEY_CURRENT_USER, kRunKey);
          RegDeleteKeyW(HKEY_CURRENT_USER, kRunKey);
        },
        [] {
          Check(!RunKeyExists(), "the Run key was not created", "it was");
-         Restore(savedRunKey);
-       }},
+         RecreateRunKey(savedRunKey, savedRunKeySecurityWhole);
+       },
+       true},
       {"install-on-narrow-run-key",
        {},
        L"-INSTALL",
@@ -220,7 +213,8 @@ std::vector<Scenario> RunValueScenarios() {
        [] {
          RestoreRunKey();
          CheckRunValueWritten();
-       }},
+       },
+       true},
       {"finish-on-narrow-run-key",
        {.dc = 0, .ac = 0},
        L"-FINISH",
@@ -232,7 +226,8 @@ std::vector<Scenario> RunValueScenarios() {
        [] {
          RestoreRunKey();
          CheckRunValueGone();
-       }},
+       },
+       true},
   };
 }
 
@@ -294,9 +289,17 @@ void PrepareRunKey() {
 void RunScenario(const Scenario& scenario) {
   const int failedBefore = Failures();
   printf("scenario %s: Lumenkeep.exe %ls\n", scenario.name.c_str(), scenario.arguments.c_str());
+  if (scenario.disposableOnly && !Disposable()) {
+    printf(
+        "%s: skipped: what another program writes to the Run key meanwhile would be lost; it "
+        "runs where the machine is disposable (under Wine, or LUMENKEEP_E2E_DISPOSABLE=1)\n",
+        scenario.name.c_str());
+    return;
+  }
   PrepareDriver(scenario.driver);
   PrepareRunKey();
   scenario.before();
+  HoldAt(scenario.name);
   const ViewerRun run = RunUnderViewer(scenario.arguments);
   const Expect& expect = scenario.expect;
   Check(run.viewerExited, "the trace viewer finished", "it did not finish in 10 s");

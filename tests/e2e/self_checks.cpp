@@ -1,5 +1,13 @@
-// The suite's own promises: the real-driver guard, and a run stopped with
-// Ctrl+C or killed puts back what it changed.
+// The suite's own promises, checked on runs of itself that it starts: the
+// real-driver guard; one run at a time; a run stopped with Ctrl+C, or killed
+// at any moment and then put back, leaves the person's Run key as it was,
+// values and permissions, keeps what another program wrote meanwhile, and
+// leaves no program running; a damaged record is refused.
+#include <windows.h>
+// after windows.h
+#include <tlhelp32.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,83 +23,199 @@ bool NoFolderOfRun(DWORD id) {
   return GetFileAttributesW(WorkDirOf(id).c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
+// Processes running from the folder of the run with process id ID.
+long ProgramsOfRun(DWORD id) {
+  const std::wstring folder = WorkDirOf(id) + L"\\";
+  long n = 0;
+  const HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {sizeof entry};
+  for (BOOL more = Process32FirstW(all, &entry); more; more = Process32NextW(all, &entry)) {
+    const HANDLE process =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (process != nullptr && QueryFullProcessImageNameW(process, 0, path, &size))
+      n += _wcsnicmp(path, folder.c_str(), folder.size()) == 0 ? 1 : 0;
+    if (process != nullptr) CloseHandle(process);
+  }
+  CloseHandle(all);
+  return n;
+}
+
+// What a person sees of everything the suite may touch: the keys, and the
+// Run key's permissions byte for byte.
+struct Seen {
+  std::vector<SavedKey> keys;
+  std::vector<BYTE> security;
+  bool operator==(const Seen&) const = default;
+};
+
+Seen Look(const std::wstring& extraClassKey = L"") {
+  Seen seen{{Save(HKEY_CURRENT_USER, kStateKey), Save(HKEY_CURRENT_USER, kRunKey),
+             Save(classesRoot, kClassName), Save(classesRoot, kStandInClassKey)},
+            RunKeySecurity()};
+  if (!extraClassKey.empty()) seen.keys.push_back(Save(classesRoot, extraClassKey));
+  return seen;
+}
+
+// A run of the suite started by this one, which lends it its lock
+// meanwhile; Finish(…) then TakeLockBack() end it.
+HANDLE StartSuite(const std::wstring& arguments, const std::wstring& out, DWORD flags, DWORD* id) {
+  const HANDLE outFile = OutputFile(out);
+  LendLock();
+  const HANDLE run = Start(Quoted(SelfPath()) + L" " + arguments, outFile, outFile, flags, id);
+  CloseHandle(outFile);
+  return run;
+}
+
+long RunSuite(const std::wstring& arguments, const std::wstring& out, DWORD* id = nullptr,
+              DWORD ms = 15000) {
+  const long code = Finish(StartSuite(arguments, out, 0, id), ms);
+  TakeLockBack();
+  return code;
+}
+
+// The Run key as a person's may be: another program's value, a Lumenkeep
+// value of their own and, where the machine is disposable, explicit
+// permissions. Returns what was there, for PutBackRunKey.
+Seen MakePersonsRunKey() {
+  const Seen was = Look();
+  SetText(HKEY_CURRENT_USER, kRunKey, L"Other program", L"C:\\other\\updater.exe /background");
+  SetText(HKEY_CURRENT_USER, kRunKey, kRunValue, L"\"C:\\Lumenkeep\\Lumenkeep.exe\" -FINISH");
+  if (Disposable()) SetRunKeySecurity(SecurityOf(L"D:P(A;;KA;;;WD)(A;;KA;;;SY)"));
+  return was;
+}
+
+void PutBackRunKey(const Seen& was) {
+  SetRunKeySecurity(was.security);
+  Restore(was.keys[1]);
+}
+
 }  // namespace
 
-// Another control class registered under the driver's class name: the suite
-// changes nothing unless told to shadow it, and then puts it back exactly.
+// Another control class registered under the driver's class name, per
+// machine, while the stand-in's is left per user: the suite changes nothing
+// unless told to shadow it, and then puts it back exactly.
 void RealDriverGuard() {
   const std::wstring fakeKey = L"CLSID\\{0E5D2C1B-4A3F-4E6D-8B7A-9C0D1E2F3A4B}";
+  const std::wstring nameKey = std::wstring(kClassName) + L"\\CLSID";
   const SavedKey classBefore = Save(classesRoot, kClassName);
+  const HKEY user = OpenClasses(false);
+  const SavedKey userBefore = Save(user, kClassName);
+  SetText(user, nameKey.c_str(), nullptr, kStandInClassId);
   SetText(classesRoot, (fakeKey + L"\\InprocServer32").c_str(), nullptr, L"C:\\driver\\real.dll");
-  SetText(classesRoot, (std::wstring(kClassName) + L"\\CLSID").c_str(), nullptr, fakeKey.substr(6));
-  const auto registry = [&fakeKey] {
-    std::vector<SavedKey> keys = SaveTouched();
-    keys.push_back(Save(classesRoot, fakeKey));
-    return keys;
-  };
-  const std::vector<SavedKey> before = registry();
+  SetText(classesRoot, nameKey.c_str(), nullptr, fakeKey.substr(6));
+  const Seen before = Look(fakeKey);
   const std::wstring out = WorkPath(L"guard.txt");
   DWORD id = 0;
-  const HANDLE outFile = OutputFile(out);
-  const long code = Finish(Start(Quoted(SelfPath()) + L" --all", outFile, outFile, 0, &id), 15000);
-  CloseHandle(outFile);
+  const long code = RunSuite(L"--all", out, &id);
   const Lines said = ReadLines(out);
   CheckText("--all with another driver registered: exit code, lines", "3 1",
             std::to_string(code) + " " + std::to_string(said.size()));
   CheckText("... its line", "e2e_tests: the driver's class",
             said.empty() ? "" : said[0].substr(0, 29));
-  Check(registry() == before, "... and it changed nothing in the registry", "it changed something");
+  Check(Look(fakeKey) == before, "... and it changed nothing in the registry",
+        "it changed something");
   Check(NoFolderOfRun(id), "... nor made its folder", "it did");
-  CheckEqual(0, RunTo(Quoted(SelfPath()) + L" --shadow-real-driver run-value", out, 30000),
+  Restore(userBefore);
+  CheckEqual(0, RunSuite(L"--shadow-real-driver run-value", out, nullptr, 30000),
              "--shadow-real-driver run-value: exit code");
-  Check(registry() == before, "... and the other driver's registration is as before, like the rest",
-        "something differs");
+  Check(Look(fakeKey) == before,
+        "... and the other driver's registration is as before, like the rest", "something differs");
   Restore(SavedKey{classesRoot, fakeKey});
   Restore(classBefore);
+  RegCloseKey(user);
 }
 
-// Ctrl+C in the middle of a run: it stops, and puts back what it changed.
+// A second run beside this one is refused. Ctrl+C in the middle of a run
+// while another program adds a Run value: it stops, puts back what it
+// changed and keeps the other program's value. A damaged record is refused,
+// without a crash, and stops the next run.
 void InterruptedRun() {
-  const std::vector<SavedKey> before = SaveTouched();
+  const Seen was = MakePersonsRunKey();
+  const Seen before = Look();
   const std::wstring out = WorkPath(L"interrupted.txt");
   DWORD id = 0;
   const HANDLE outFile = OutputFile(out);
-  const HANDLE run =
-      Start(Quoted(SelfPath()) + L" switches", outFile, outFile, CREATE_NEW_CONSOLE, &id);
+  Finish(Start(Quoted(SelfPath()) + L" --all", outFile, outFile, 0, &id), 15000);
   CloseHandle(outFile);
+  CheckText("a second run beside this one: its lines",
+            "e2e_tests: another run of the suite is "
+            "under way; changed nothing",
+            Joined(ReadLines(out), "|"));
+  Check(Look() == before && NoFolderOfRun(id), "... and it changed nothing", "it did");
+
+  const HANDLE run = StartSuite(L"switches", out, CREATE_NEW_CONSOLE, &id);
   Check(WaitForText(out, "scenario on:"), "the run got to its second scenario", "it did not");
+  SetText(HKEY_CURRENT_USER, kRunKey, L"Added meanwhile", L"C:\\other\\sync.exe");
   SendCtrlC(id);
   CheckEqual(kInterruptedCode, Finish(run, 15000), "exit code after Ctrl+C");
+  TakeLockBack();
   const Lines said = ReadLines(out);
   CheckText("its last line", "interrupted: everything it changed is put back",
             said.empty() ? "" : said.back());
-  Check(SaveTouched() == before, "registrations, Run key and stand-in state as before the run",
-        "they differ");
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Added meanwhile");
+  Check(Count(said, "kept") == 0 && Look() == before,
+        "a value another program added survived; all else as before the run, permissions too",
+        "something differs");
   Check(NoFolderOfRun(id), "... and its folder is gone", "it is still there");
 
-  // Killed once it has changed something, before it starts any program
-  // (which would keep files of its folder open a while): the next run puts
-  // back what it had changed. It finds the stand-in unregistered, so its
-  // own registration is the change.
-  CallStandIn("DllUnregisterServer");
-  const std::vector<SavedKey> unregistered = SaveTouched();
-  const HANDLE killedOut = OutputFile(out);
-  const HANDLE killed =
-      Start(Quoted(SelfPath()) + L" --set-up-and-wait", killedOut, killedOut, 0, &id);
-  CloseHandle(killedOut);
-  Check(WaitForText(out, "set up; waiting"), "the run to be killed has set up", "it has not");
-  TerminateProcess(killed, 1);
-  Finish(killed, 5000);
-  const std::wstring putBack = WorkPath(L"put-back.txt");
-  CheckEqual(0, RunTo(Quoted(SelfPath()) + L" --put-back", putBack), "--put-back: exit code");
-  CheckText(
-      "... its line",
-      "e2e_tests: put back what run " + std::to_string(id) + ", which did not finish, had changed",
-      First(ReadLines(putBack)));
-  Check(SaveTouched() == unregistered,
-        "registrations, Run key and stand-in state as before the killed run", "they differ");
-  Check(NoFolderOfRun(id), "... and its folder is gone", "it is still there");
-  CallStandIn("DllRegisterServer");
+  const std::wstring record = TempPath(L"Lumenkeep E2E put-back 1-1.bin");
+  FILE* damaged = _wfopen(record.c_str(), L"wb");
+  fputs("LKE2E\x01\x01\x02\xff\xff\xff\xff", damaged);
+  fclose(damaged);
+  for (const wchar_t* arguments : {L"--put-back", L"switches"}) {
+    const long code = RunSuite(arguments, out);
+    CheckText(Narrow(arguments) + " with a damaged record: exit code, lines, its line", "5 1 1",
+              std::to_string(code) + " " + std::to_string(ReadLines(out).size()) + " " +
+                  std::to_string(Count(ReadLines(out), "^e2e_tests: .* is damaged, so nothing")));
+  }
+  Check(Look() == before, "... and nothing changed", "something did");
+  DeleteFileW(record.c_str());
+  PutBackRunKey(was);
+  KilledRuns(0, 1);
+}
+
+// Runs killed at five moments, each put back by --put-back: with the Run
+// key narrowed; with it deleted; once set up; with the person's Lumenkeep
+// value replaced; while a listener runs. Moments FROM to TO.
+void KilledRuns(size_t from, size_t to) {
+  const Seen was = MakePersonsRunKey();
+  const Seen before = Look();
+  const std::wstring out = WorkPath(L"killed.txt");
+  // Where it holds, in which family; a listener says when it listens.
+  const std::pair<std::wstring, std::wstring> kMoments[] = {
+      {L"install-on-narrow-run-key", L"run-value"},
+      {L"install-without-run-key", L"run-value"},
+      {L"set-up", L"switches"},
+      {L"finish-when-locked", L"run-value"},
+      {L"", L"viewer-listen-held-buffer"}};
+  for (size_t i = from; i < to; ++i) {
+    const auto& [hold, family] = kMoments[i];
+    if (Interrupted()) break;
+    DWORD id = 0;
+    const HANDLE run =
+        StartSuite((hold.empty() ? L"" : L"--hold-at " + hold + L" ") + family, out, 0, &id);
+    const bool there = !hold.empty()
+                           ? WaitForText(out, "holding at " + Narrow(hold))
+                           : WaitForText(WorkDirOf(id) + L"\\listener-said.txt", "listening");
+    printf("note: programs of the run when it was killed: %ld\n", ProgramsOfRun(id));
+    TerminateProcess(run, 1);
+    Finish(run, 5000);
+    TakeLockBack();
+    long left = ProgramsOfRun(id);
+    for (int i = 0; i < 50 && left > 0; ++i, Sleep(100)) left = ProgramsOfRun(id);
+    const long code = RunSuite(L"--put-back", out);
+    CheckText("killed in " + Narrow(family) + " at " + (hold.empty() ? "listening" : Narrow(hold)) +
+                  ": got there, programs left, --put-back",
+              "yes 0 0 e2e_tests: put back what run " + std::to_string(id) +
+                  ", which did not finish, had changed",
+              std::string(there ? "yes " : "no ") + std::to_string(left) + " " +
+                  std::to_string(code) + " " + First(ReadLines(out)));
+    Check(Look() == before && NoFolderOfRun(id), "... the Run key and all else as before",
+          "something differs");
+  }
+  PutBackRunKey(was);
 }
 
 }  // namespace suite

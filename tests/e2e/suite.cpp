@@ -158,6 +158,73 @@ std::wstring Arg(const std::wstring& text) {
   return out.append(slashes, L'\\') + L"\"";
 }
 
+namespace {
+
+HANDLE KillOnClose() {
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  return job;
+}
+
+HANDLE SuiteJob() {
+  static const HANDLE job = KillOnClose();
+  return job;
+}
+
+HANDLE volatile runJob = nullptr;
+
+}  // namespace
+
+HANDLE NewRunJob() {
+  const HANDLE job = KillOnClose();
+  InterlockedExchangePointer(&runJob, job);
+  return job;
+}
+
+void CloseRunJob(HANDLE job) {
+  if (InterlockedCompareExchangePointer(&runJob, nullptr, job) == job) CloseHandle(job);
+}
+
+void EndPrograms() {
+  TerminateJobObject(SuiteJob(), 1);
+  const HANDLE job = InterlockedExchangePointer(&runJob, nullptr);
+  if (job != nullptr) TerminateJobObject(job, 1);
+}
+
+// A suite started by another is in that one's job: where a process can be
+// in one job only, as under Wine, its programs leave it for its own.
+HANDLE Launch(const std::wstring& command, STARTUPINFOW& startup, DWORD flags, HANDLE job,
+              bool* inJob) {
+  BOOL nested = FALSE;
+  IsProcessInJob(GetCurrentProcess(), nullptr, &nested);
+  PROCESS_INFORMATION process = {};
+  std::wstring line = command;
+  BOOL started = FALSE;
+  for (const DWORD leave : {nested ? CREATE_BREAKAWAY_FROM_JOB : 0u, 0u})
+    if (!started)
+      started =
+          CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                         flags | CREATE_SUSPENDED | leave, nullptr, nullptr, &startup, &process);
+  if (!started) return nullptr;
+  const bool assigned =
+      AssignProcessToJobObject(job != nullptr ? job : SuiteJob(), process.hProcess);
+  if (inJob != nullptr) *inJob = assigned;
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+void HoldAt(const std::string& point, bool set) {
+  static std::string holdAt;
+  if (set) holdAt = point;
+  if (set || point != holdAt) return;
+  printf("holding at %s\n", point.c_str());
+  Sleep(30000);
+}
+
 // The handles are inheritable only while the program starts, so that no
 // other program started meanwhile holds them (and keeps a pipe open).
 HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, DWORD* id) {
@@ -170,19 +237,16 @@ HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, D
   startup.hStdInput = in;
   startup.hStdOutput = out;
   startup.hStdError = err;
-  PROCESS_INFORMATION process = {};
-  std::wstring line = command;
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                      nullptr, &startup, &process);
+  const HANDLE process = Launch(command, startup, flags, nullptr);
+  const DWORD error = GetLastError();
   for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
   CloseHandle(in);
-  if (!started) {
-    printf("Test failed: starting %s: error %lu\n", Narrow(command).c_str(), GetLastError());
+  if (process == nullptr) {
+    printf("Test failed: starting %s: error %lu\n", Narrow(command).c_str(), error);
     return nullptr;
   }
-  CloseHandle(process.hThread);
-  if (id != nullptr) *id = process.dwProcessId;
-  return process.hProcess;
+  if (id != nullptr) *id = GetProcessId(process);
+  return process;
 }
 
 long Finish(HANDLE process, DWORD ms) {

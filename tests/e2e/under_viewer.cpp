@@ -46,37 +46,31 @@ ViewerRun RunUnderViewer(const std::wstring& arguments) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  const HANDLE job = NewRunJob();
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = output;
   startup.hStdError = output;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION process = {};
   ViewerRun run;
-  const BOOL started = output != INVALID_HANDLE_VALUE && job != nullptr &&
-                       CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
-                                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
+  bool inJob = false;
+  const HANDLE viewer = output != INVALID_HANDLE_VALUE && job != nullptr
+                            ? Launch(command, startup, 0, job, &inJob)
+                            : nullptr;
+  const DWORD error = GetLastError();
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-  if (!started) {
-    const DWORD error = GetLastError();
-    if (job != nullptr) CloseHandle(job);
+  if (viewer == nullptr) {
+    CloseRunJob(job);
     Check(false, "the trace viewer started", "it did not, error " + std::to_string(error));
     return run;
   }
-  const bool inJob = AssignProcessToJobObject(job, process.hProcess);
-  ResumeThread(process.hThread);
-  CloseHandle(process.hThread);
-  run.viewerExited = WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0;
-  CloseHandle(process.hProcess);
+  run.viewerExited = WaitForSingleObject(viewer, 10000) == WAIT_OBJECT_0;
+  CloseHandle(viewer);
   Check(inJob, "the viewer runs in the run's job", "assigning it failed");
   run.strays = ActiveProcesses(job);
   run.leftOver = EndJob(job);
-  CloseHandle(job);
+  CloseRunJob(job);
 
   // The viewer's own last line tells the exit code; every line before it is
   // a message.
