@@ -15,6 +15,8 @@
 //   debuggee hold-channel MS   takes the system-wide channel's buffer and
 //                              holds it for MS ms without writing, as a
 //                              writer that ended halfway would
+//   debuggee chatter GAP_MS    a line every GAP_MS ms until it is ended, as
+//                              another program on the machine may write
 //   debuggee ignore-ctrl-c MODE...
 //                              MODE, with Ctrl+C ignored
 // and what the listener's measurements need:
@@ -222,6 +224,11 @@ int wmain(int argc, wchar_t** argv) {
     return Writers(n, argc > 3 ? wcstoul(argv[3], nullptr, 10) : 0);
   } else if (mode == L"probe" && argc > 2) {
     return Probe(argv[2]);
+  } else if (mode == L"chatter") {
+    for (long i = 0;; ++i) {
+      OutputDebugStringA(("another program's line " + std::to_string(i)).c_str());
+      Sleep(static_cast<DWORD>(n));
+    }
   } else if (mode == L"spawn" && argc > 2) {
     return Spawn(argv[2]);
   } else {
@@ -229,7 +236,7 @@ int wmain(int argc, wchar_t** argv) {
             "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"
             " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS |"
             " timed N GAP_MS [quiet] | writers N [STEADY_GAP_MS] | probe IMAGE |"
-            " ignore-ctrl-c MODE...\n");
+            " chatter GAP_MS | ignore-ctrl-c MODE...\n");
     return 2;
   }
   return 0;

@@ -61,6 +61,8 @@ void RemoveWorkDir() {
         "it is still there: " + Narrow(WorkDir()));
 }
 
+HANDLE otherProgram = nullptr;
+
 // Ctrl+C stops the suite after the check under way. A console that closes,
 // a logoff or a shutdown gives it 5 s: the programs it started end and the
 // registry is put back at once, whatever the main thread is waiting for;
@@ -109,11 +111,18 @@ int SetUp(bool shadow) {
           "copied " + Narrow(file) + " to " + Narrow(WorkDir()),
           "error " + std::to_string(GetLastError()));
   Check(CallStandIn("DllRegisterServer"), "the stand-in registered", "it could not be");
+  // Another program writes debug output throughout, as on a person's PC.
+  CopyFileW(WorkPath(L"debuggee.exe").c_str(), WorkPath(L"other-program.exe").c_str(), FALSE);
+  const HANDLE nothing = Nul();
+  otherProgram = Start(Quoted(WorkPath(L"other-program.exe")) + L" chatter 100", nothing, nothing);
+  CloseHandle(nothing);
   HoldAt("set-up");
   return 0;
 }
 
 void PutBack() {
+  if (otherProgram != nullptr) TerminateProcess(otherProgram, 0);
+  Finish(otherProgram, 5000);
   RestoreRunKey();
   Check(PutBackRegistry(), "registrations, Run key and value, stand-in state as before",
         "something differs; its record is kept for the next run");

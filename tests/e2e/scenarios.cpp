@@ -286,6 +286,27 @@ void PrepareRunKey() {
   DeleteRunValue();
 }
 
+namespace {
+
+// The AC line status as the probe reads it; 255 (unknown) when unread.
+int MachinePower() {
+  SYSTEM_POWER_STATUS status = {};
+  return GetSystemPowerStatus(&status) ? status.ACLineStatus : 255;
+}
+
+// Lumenkeep's own lines, each of which carries its tag: under a debugger
+// Windows' components write lines of their own from inside the program.
+Lines OwnLines(const Lines& trace) {
+  Lines own;
+  for (const std::string& line : trace)
+    if (line.rfind("[Glimmer]", 0) == 0) own.push_back(line);
+  if (own.size() != trace.size())
+    printf("note: %zu lines not from Lumenkeep.exe ignored\n", trace.size() - own.size());
+  return own;
+}
+
+}  // namespace
+
 void RunScenario(const Scenario& scenario) {
   const int failedBefore = Failures();
   printf("scenario %s: Lumenkeep.exe %ls\n", scenario.name.c_str(), scenario.arguments.c_str());
@@ -305,7 +326,7 @@ void RunScenario(const Scenario& scenario) {
   Check(run.viewerExited, "the trace viewer finished", "it did not finish in 10 s");
   printf("note: processes of the run still alive when the viewer ended: %ld\n", run.strays);
   CheckEqual(0, run.leftOver, "processes of the run left once its job ended");
-  CheckLines(expect.trace, run.trace, "trace");
+  CheckLines(OnPower(expect.trace, MachinePower()), OwnLines(run.trace), "trace");
   CheckEqual(0, run.exitCode, "exit code");
   CheckEqual(expect.dc, GetNumber(L"DC"), "driver DC setting afterwards");
   CheckEqual(expect.ac, GetNumber(L"AC"), "driver AC setting afterwards");
@@ -322,21 +343,21 @@ void RunScenarios(const std::vector<Scenario>& scenarios) {
 }
 
 // The logon run's trace, from the system-wide listener's "PID IMAGE: message"
-// lines: all of one process, which must be the only one that wrote.
+// lines among other programs': all of one process.
 void CheckLogon(const std::wstring& listenerOutput) {
   printf("logon: the run the shell started at logon\n");
   Lines trace;
   std::string pids;
   for (const std::string& line : ReadLines(listenerOutput)) {
-    const size_t colon = line.find(": ");
+    const size_t colon = line.find(" Lumenkeep.exe: ");
     if (colon == std::string::npos) continue;
     const std::string pid = line.substr(0, colon);
     if (pids.find("[" + pid + "]") == std::string::npos) pids += "[" + pid + "]";
-    trace.push_back(line.substr(colon + 2));
+    trace.push_back(line.substr(colon + 16));
   }
-  Check(pids.find("][") == std::string::npos, "one process wrote (" + pids + ")",
+  Check(pids.find("][") == std::string::npos, "one Lumenkeep.exe wrote (" + pids + ")",
         "several did: " + pids);
-  CheckLines(Typical(0, 0), trace, "logon run's trace");
+  CheckLines(OnPower(Typical(0, 0), MachinePower()), OwnLines(trace), "logon run's trace");
   CheckEqual(1, GetNumber(L"DC"), "driver DC setting after the logon");
   CheckEqual(1, GetNumber(L"AC"), "driver AC setting after the logon");
   CheckRunValueGone();

@@ -56,6 +56,7 @@ void PrepareDriver(const Driver& d) {
   const std::wstring journal = WorkPath(L"journal.txt");
   DeleteFileW(journal.c_str());
   SetText(HKEY_CURRENT_USER, kDriverKey, L"Journal", journal);
+  SetNumber(L"Chatter", 2);  // as Windows' own components do under a debugger
 
   if (d.registration == Class::NotRegistered) {
     CallStandIn("DllUnregisterServer");
