@@ -64,13 +64,14 @@ void RemoveWorkDir() {
 HANDLE otherProgram = nullptr;
 
 // Ctrl+C stops the suite after the check under way. A console that closes,
-// a logoff or a shutdown gives it 5 s: the programs it started end and the
-// registry is put back at once, whatever the main thread is waiting for;
-// what cannot be is left in its record for the next run.
+// a logoff or a shutdown gives it 5 s: the program run under way ends, the
+// registry is put back at once, whatever the main thread is waiting for,
+// and the suite ends with every program it started; what cannot be put
+// back is left in its record for the next run.
 BOOL WINAPI OnConsoleControl(DWORD type) {
   Interrupt();
   if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) return TRUE;
-  EndPrograms();
+  EndRunUnderWay();
   if (PutBackRegistry()) RemoveFolder(WorkDir(), 20);
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(kInterruptedCode));
   return TRUE;

@@ -83,10 +83,10 @@ bool Elevated() {
   return elevated;
 }
 
-HKEY OpenClassesIn(bool perMachine, DWORD view) {
+HKEY OpenClassesIn(bool perMachine, DWORD view, REGSAM access = KEY_ALL_ACCESS) {
   HKEY classes = nullptr;
   RegOpenKeyExW(perMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, L"Software\\Classes", 0,
-                KEY_ALL_ACCESS | view, &classes);
+                access | view, &classes);
   return classes;
 }
 
@@ -129,7 +129,7 @@ std::wstring RegisteredClassId(HKEY classes) {
 
 std::wstring OtherDriver() {
   for (const bool machine : {false, true}) {
-    const HKEY classes = OpenClasses(machine);
+    const HKEY classes = OpenClassesIn(machine, kView, KEY_READ);  // not elevated too
     const std::wstring id = classes != nullptr ? RegisteredClassId(classes) : L"";
     if (classes != nullptr) RegCloseKey(classes);
     if (!id.empty() && id != kStandInClassId)
@@ -215,8 +215,8 @@ HANDLE lock = nullptr;
 }  // namespace
 
 bool TakeLock() {
+  // Across the user's sessions; one an elevated run made refuses others.
   lock = CreateMutexW(nullptr, FALSE, L"Global\\Lumenkeep E2E suite");
-  if (lock == nullptr) lock = CreateMutexW(nullptr, FALSE, L"Local\\Lumenkeep E2E suite");
   return lock != nullptr && WaitForSingleObject(lock, 0) != WAIT_TIMEOUT;
 }
 
@@ -366,7 +366,7 @@ bool Decode(const std::vector<BYTE>& bytes, Found& f, HKEY& classes) {
   f.state = in.Key(HKEY_CURRENT_USER);
   f.className = in.Key(classes);
   f.standIn = in.Key(classes);
-  return in.ok && in.at == body.size() && classes != nullptr;
+  return in.ok && in.at == body.size();
 }
 
 bool WriteWhole(const std::wstring& path, const std::vector<BYTE>& bytes) {
@@ -513,7 +513,7 @@ bool PutBackEndedRuns() {
     Found f;
     HKEY classes = nullptr;
     const bool whole = Decode(ReadWhole(path), f, classes);
-    const bool back = whole && PutBack(f, classes);
+    const bool back = whole && classes != nullptr && PutBack(f, classes);
     if (classes != nullptr) RegCloseKey(classes);
     if (back) {
       DeleteFileW(path.c_str());

@@ -199,13 +199,17 @@ void KilledRuns(size_t from, size_t to) {
     const bool there = !hold.empty()
                            ? WaitForText(out, "holding at " + Narrow(hold))
                            : WaitForText(WorkDirOf(id) + L"\\listener-said.txt", "listening");
-    printf("note: programs of the run when it was killed: %ld\n", ProgramsOfRun(id));
+    const long running = ProgramsOfRun(id);
+    const ULONGLONG killed = GetTickCount64();
     TerminateProcess(run, 1);
     Finish(run, 5000);
     TakeLockBack();
     long left = ProgramsOfRun(id);
     for (int i = 0; i < 50 && left > 0; ++i, Sleep(100)) left = ProgramsOfRun(id);
+    const ULONGLONG ended = GetTickCount64();
     const long code = RunSuite(L"--put-back", out);
+    printf("note: %ld programs of the run ended %llu ms after the kill; put back in %llu ms\n",
+           running, ended - killed, GetTickCount64() - ended);
     CheckText("killed in " + Narrow(family) + " at " + (hold.empty() ? "listening" : Narrow(hold)) +
                   ": got there, programs left, --put-back",
               "yes 0 0 e2e_tests: put back what run " + std::to_string(id) +

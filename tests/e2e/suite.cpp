@@ -163,14 +163,21 @@ namespace {
 HANDLE KillOnClose() {
   const HANDLE job = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags =
-      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   return job;
 }
 
+// The suite is in its own job, so that every program it starts is born in
+// it: none can outlive a suite killed while starting it.
+bool suiteInJob = false;
+
 HANDLE SuiteJob() {
-  static const HANDLE job = KillOnClose();
+  static const HANDLE job = [] {
+    const HANDLE made = KillOnClose();
+    suiteInJob = AssignProcessToJobObject(made, GetCurrentProcess());
+    return made;
+  }();
   return job;
 }
 
@@ -188,29 +195,22 @@ void CloseRunJob(HANDLE job) {
   if (InterlockedCompareExchangePointer(&runJob, nullptr, job) == job) CloseHandle(job);
 }
 
-void EndPrograms() {
-  TerminateJobObject(SuiteJob(), 1);
+void EndRunUnderWay() {
   const HANDLE job = InterlockedExchangePointer(&runJob, nullptr);
   if (job != nullptr) TerminateJobObject(job, 1);
 }
 
-// A suite started by another is in that one's job: where a process can be
-// in one job only, as under Wine, its programs leave it for its own.
 HANDLE Launch(const std::wstring& command, STARTUPINFOW& startup, DWORD flags, HANDLE job,
               bool* inJob) {
-  BOOL nested = FALSE;
-  IsProcessInJob(GetCurrentProcess(), nullptr, &nested);
+  const HANDLE suite = SuiteJob();
   PROCESS_INFORMATION process = {};
   std::wstring line = command;
-  BOOL started = FALSE;
-  for (const DWORD leave : {nested ? CREATE_BREAKAWAY_FROM_JOB : 0u, 0u})
-    if (!started)
-      started =
-          CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                         flags | CREATE_SUSPENDED | leave, nullptr, nullptr, &startup, &process);
-  if (!started) return nullptr;
-  const bool assigned =
-      AssignProcessToJobObject(job != nullptr ? job : SuiteJob(), process.hProcess);
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags | CREATE_SUSPENDED,
+                      nullptr, nullptr, &startup, &process))
+    return nullptr;
+  const bool assigned = job != nullptr
+                            ? AssignProcessToJobObject(job, process.hProcess)
+                            : suiteInJob || AssignProcessToJobObject(suite, process.hProcess);
   if (inJob != nullptr) *inJob = assigned;
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);

@@ -51,15 +51,15 @@ std::wstring Arg(const std::wstring& text);
 
 // Every program the suite starts is in a job that ends what it holds when
 // the suite ends, however it ends. Starts COMMAND suspended, puts it in JOB
-// (*inJob says whether it could), then lets it run; the process handle, or
-// nullptr.
+// when one is given (*inJob says whether it could), then lets it run; the
+// process handle, or nullptr.
 HANDLE Launch(const std::wstring& command, STARTUPINFOW& startup, DWORD flags, HANDLE job,
               bool* inJob = nullptr);
-// A job that ends what it holds when closed; the one of the program run
-// under way, which EndPrograms ends too.
+// A job that ends what it holds when closed, for the program run under
+// way, which EndRunUnderWay ends at once.
 HANDLE NewRunJob();
 void CloseRunJob(HANDLE job);
-void EndPrograms();
+void EndRunUnderWay();
 // At the point named with --hold-at (SET), says so and waits to be killed.
 void HoldAt(const std::string& point, bool set = false);
 
