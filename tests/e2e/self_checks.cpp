@@ -160,14 +160,36 @@ void InterruptedRun() {
         "something differs");
   Check(NoFolderOfRun(id), "... and its folder is gone", "it is still there");
 
+  // This run's own record, cut short (torn) and with one byte changed
+  // (damaged), as a run that ended would have left it.
+  WIN32_FIND_DATAW own;
+  const HANDLE find = FindFirstFileW(
+      TempPath(L"Lumenkeep E2E put-back " + std::to_wstring(GetCurrentProcessId()) + L"-*.bin")
+          .c_str(),
+      &own);
+  FindClose(find);
+  std::string bytes(1 << 16, '\0');
+  FILE* file =
+      _wfopen(TempPath(find != INVALID_HANDLE_VALUE ? own.cFileName : L"-").c_str(), L"rb");
+  bytes.resize(file != nullptr ? fread(bytes.data(), 1, bytes.size(), file) : 0);
+  if (file != nullptr) fclose(file);
   const std::wstring record = TempPath(L"Lumenkeep E2E put-back 1-1.bin");
-  FILE* damaged = _wfopen(record.c_str(), L"wb");
-  fputs("LKE2E\x01\x01\x02\xff\xff\xff\xff", damaged);
-  fclose(damaged);
-  for (const wchar_t* arguments : {L"--put-back", L"switches"}) {
+  for (const std::wstring arguments : {L"--put-back", L"switches"}) {
+    std::string spoiled = bytes;
+    if (arguments == L"switches" && !spoiled.empty())
+      spoiled[spoiled.size() - 3] ^= 1;
+    else
+      spoiled.resize(bytes.size() / 2);
+    file = _wfopen(record.c_str(), L"wb");
+    fwrite(spoiled.data(), 1, spoiled.size(), file);
+    fclose(file);
     const long code = RunSuite(arguments, out);
-    CheckText(Narrow(arguments) + " with a damaged record: exit code, lines, its line", "5 1 1",
-              std::to_string(code) + " " + std::to_string(ReadLines(out).size()) + " " +
+    CheckText(Narrow(arguments) +
+                  (arguments == L"switches" ? " with a damaged record" : " with a torn record") +
+                  ": exit code, lines, its line",
+              "5 1 1",
+              (bytes.size() > 64 ? "" : "(no record of this run to spoil) ") +
+                  std::to_string(code) + " " + std::to_string(ReadLines(out).size()) + " " +
                   std::to_string(Count(ReadLines(out), "^e2e_tests: .* is damaged, so nothing")));
   }
   Check(Look() == before, "... and nothing changed", "something did");
