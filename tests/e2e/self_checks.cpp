@@ -229,15 +229,26 @@ void KilledRuns(size_t from, size_t to) {
     long left = ProgramsOfRun(id);
     for (int i = 0; i < 50 && left > 0; ++i, Sleep(100)) left = ProgramsOfRun(id);
     const ULONGLONG ended = GetTickCount64();
+    // Once it is set up, another program writes a Lumenkeep value of its own.
+    const std::wstring newer = hold == L"set-up" ? L"\"C:\\newer\\Lumenkeep.exe\" -FINISH" : L"";
+    if (!newer.empty()) SetText(HKEY_CURRENT_USER, kRunKey, kRunValue, newer);
     const long code = RunSuite(L"--put-back", out);
     printf("note: %ld programs of the run ended %llu ms after the kill; put back in %llu ms\n",
            running, ended - killed, GetTickCount64() - ended);
+    const Lines said = ReadLines(out);
+    wchar_t value[128] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    RegGetValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, RRF_RT_REG_SZ, nullptr, value, &size);
     CheckText("killed in " + Narrow(family) + " at " + (hold.empty() ? "listening" : Narrow(hold)) +
-                  ": got there, programs left, --put-back",
-              "yes 0 0 e2e_tests: put back what run " + std::to_string(id) +
-                  ", which did not finish, had changed",
+                  ": got there, programs left, --put-back: exit code, its line, kept",
+              "yes 0 0 1 " + std::string(newer.empty() ? "0" : "1 " + Narrow(newer)),
               std::string(there ? "yes " : "no ") + std::to_string(left) + " " +
-                  std::to_string(code) + " " + First(ReadLines(out)));
+                  std::to_string(code) + " " +
+                  std::to_string(Count(said, "^e2e_tests: put back what run " + std::to_string(id) +
+                                                 ", which did not finish, had changed$")) +
+                  " " + std::to_string(Count(said, "^note: kept the Run value Lumenkeep")) +
+                  (newer.empty() ? "" : " " + Narrow(value)));
+    if (!newer.empty()) Restore(before.keys[1]);
     Check(Look() == before && NoFolderOfRun(id), "... the Run key and all else as before",
           "something differs");
   }
