@@ -297,11 +297,12 @@ int MachinePower() {
 // Lumenkeep's own lines, each of which carries its tag: under a debugger
 // Windows' components write lines of their own from inside the program.
 Lines OwnLines(const Lines& trace) {
-  Lines own;
+  Lines own, others;
   for (const std::string& line : trace)
-    if (line.rfind("[Glimmer]", 0) == 0) own.push_back(line);
-  if (own.size() != trace.size())
-    printf("note: %zu lines not from Lumenkeep.exe ignored\n", trace.size() - own.size());
+    (line.rfind("[Glimmer]", 0) == 0 ? own : others).push_back(line);
+  if (!others.empty())
+    printf("note: %zu lines not from Lumenkeep.exe ignored: %s\n", others.size(),
+           Joined(others, " | ").c_str());
   return own;
 }
 
