@@ -44,6 +44,16 @@ inline Lines PolicyRead(int dc, int ac) {
 }
 
 inline const Lines kMainsPower = {"[Glimmer]IsSystemACPowerOnline", "[Glimmer]AC mode"};
+
+// TRACE as a machine whose AC line status is AC_LINE_STATUS leaves it: the
+// traces here are built for mains power (1); off line (0), unknown (255)
+// or unread, the probe reports battery power.
+inline Lines OnPower(Lines trace, int acLineStatus) {
+  if (acLineStatus != 1)
+    for (std::string& line : trace)
+      if (line == "[Glimmer]AC mode") line = "[Glimmer]Battery mode";
+  return trace;
+}
 inline const Lines kSet = Join({{"[Glimmer]SetIntelADB"}, Bracket({})});
 inline const Lines kRelease = {"[Glimmer]ReleaseIntelADBLibrary"};
 

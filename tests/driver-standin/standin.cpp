@@ -14,6 +14,9 @@
 //                           call of Method in a process fails that way
 //     Journal   (SZ)        file that gets one line per call, and a line
 //                           "BREACH ..." for every break of the call contract
+//     Chatter   (DWORD)     lines without the program's tag it writes to the
+//                           debug output at each creation, as Windows' own
+//                           components do when a debugger is attached
 #include <olectl.h>
 #include <windows.h>
 
@@ -297,6 +300,8 @@ class Factory final : public IClassFactory {
     *out = nullptr;
     const DWORD creation = ReadNumber(L"Creation", 0);
     Journal("CreateInstance creation=%lu", creation);
+    for (DWORD i = ReadNumber(L"Chatter", 0); i > 0; --i)
+      OutputDebugStringA("combase: activating the class for the caller's apartment");
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     if (creation == 1) return E_FAIL;
     if (creation == 2) return S_OK;

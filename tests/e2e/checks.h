@@ -3,6 +3,7 @@
 // one test per line of this file (tests/e2e/CMakeLists.txt reads it).
 FAMILY("real-driver-guard", RealDriverGuard())
 FAMILY("interrupted", InterruptedRun())
+FAMILY("killed", KilledRuns(1, 5))
 FAMILY("switches", RunScenarios(SwitchScenarios()))
 FAMILY("driver-missing", RunScenarios(DriverMissingScenarios()))
 FAMILY("run-value", RunScenarios(RunValueScenarios()))

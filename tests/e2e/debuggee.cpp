@@ -15,6 +15,8 @@
 //   debuggee hold-channel MS   takes the system-wide channel's buffer and
 //                              holds it for MS ms without writing, as a
 //                              writer that ended halfway would
+//   debuggee chatter GAP_MS    a line every GAP_MS ms until it is ended, as
+//                              another program on the machine may write
 //   debuggee ignore-ctrl-c MODE...
 //                              MODE, with Ctrl+C ignored
 //   debuggee ctrl-c PID        Ctrl+C in the console of process PID, to all
@@ -234,6 +236,11 @@ int wmain(int argc, wchar_t** argv) {
     const DWORD count = GetConsoleProcessList(ids, 64);
     for (DWORD i = 0; i < count && i < 64; ++i) GenerateConsoleCtrlEvent(CTRL_C_EVENT, ids[i]);
     return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) ? 0 : 1;
+  } else if (mode == L"chatter") {
+    for (long i = 0;; ++i) {
+      OutputDebugStringA(("another program's line " + std::to_string(i)).c_str());
+      Sleep(static_cast<DWORD>(n));
+    }
   } else if (mode == L"spawn" && argc > 2) {
     return Spawn(argv[2]);
   } else {
@@ -241,7 +248,7 @@ int wmain(int argc, wchar_t** argv) {
             "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"
             " spawn COMMAND | wide TEXT | whoami | linger MS FILE | hold-channel MS |"
             " timed N GAP_MS [quiet] | writers N [STEADY_GAP_MS] | probe IMAGE |"
-            " ignore-ctrl-c MODE... | ctrl-c PID\n");
+            " chatter GAP_MS | ignore-ctrl-c MODE... | ctrl-c PID\n");
     return 2;
   }
   return 0;

@@ -158,6 +158,73 @@ std::wstring Arg(const std::wstring& text) {
   return out.append(slashes, L'\\') + L"\"";
 }
 
+namespace {
+
+HANDLE KillOnClose() {
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  return job;
+}
+
+// The suite is in its own job, so that every program it starts is born in
+// it: none can outlive a suite killed while starting it.
+bool suiteInJob = false;
+
+HANDLE SuiteJob() {
+  static const HANDLE job = [] {
+    const HANDLE made = KillOnClose();
+    suiteInJob = AssignProcessToJobObject(made, GetCurrentProcess());
+    return made;
+  }();
+  return job;
+}
+
+HANDLE volatile runJob = nullptr;
+
+}  // namespace
+
+HANDLE NewRunJob() {
+  const HANDLE job = KillOnClose();
+  InterlockedExchangePointer(&runJob, job);
+  return job;
+}
+
+void CloseRunJob(HANDLE job) {
+  if (InterlockedCompareExchangePointer(&runJob, nullptr, job) == job) CloseHandle(job);
+}
+
+void EndRunUnderWay() {
+  const HANDLE job = InterlockedExchangePointer(&runJob, nullptr);
+  if (job != nullptr) TerminateJobObject(job, 1);
+}
+
+HANDLE Launch(const std::wstring& command, STARTUPINFOW& startup, DWORD flags, HANDLE job,
+              bool* inJob) {
+  const HANDLE suite = SuiteJob();
+  PROCESS_INFORMATION process = {};
+  std::wstring line = command;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags | CREATE_SUSPENDED,
+                      nullptr, nullptr, &startup, &process))
+    return nullptr;
+  const bool assigned = job != nullptr
+                            ? AssignProcessToJobObject(job, process.hProcess)
+                            : suiteInJob || AssignProcessToJobObject(suite, process.hProcess);
+  if (inJob != nullptr) *inJob = assigned;
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+void HoldAt(const std::string& point, bool set) {
+  static std::string holdAt;
+  if (set) holdAt = point;
+  if (set || point != holdAt) return;
+  printf("holding at %s\n", point.c_str());
+  Sleep(30000);
+}
+
 // The handles are inheritable only while the program starts, so that no
 // other program started meanwhile holds them (and keeps a pipe open).
 HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, DWORD* id) {
@@ -170,19 +237,16 @@ HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, D
   startup.hStdInput = in;
   startup.hStdOutput = out;
   startup.hStdError = err;
-  PROCESS_INFORMATION process = {};
-  std::wstring line = command;
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                      nullptr, &startup, &process);
+  const HANDLE process = Launch(command, startup, flags, nullptr);
+  const DWORD error = GetLastError();
   for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
   CloseHandle(in);
-  if (!started) {
-    printf("Test failed: starting %s: error %lu\n", Narrow(command).c_str(), GetLastError());
+  if (process == nullptr) {
+    printf("Test failed: starting %s: error %lu\n", Narrow(command).c_str(), error);
     return nullptr;
   }
-  CloseHandle(process.hThread);
-  if (id != nullptr) *id = process.dwProcessId;
-  return process.hProcess;
+  if (id != nullptr) *id = GetProcessId(process);
+  return process;
 }
 
 long Finish(HANDLE process, DWORD ms) {

@@ -49,6 +49,20 @@ HANDLE Nul();
 // A command-line argument that the program gets exactly as TEXT.
 std::wstring Arg(const std::wstring& text);
 
+// Every program the suite starts is in a job that ends what it holds when
+// the suite ends, however it ends. Starts COMMAND suspended, puts it in JOB
+// when one is given (*inJob says whether it could), then lets it run; the
+// process handle, or nullptr.
+HANDLE Launch(const std::wstring& command, STARTUPINFOW& startup, DWORD flags, HANDLE job,
+              bool* inJob = nullptr);
+// A job that ends what it holds when closed, for the program run under
+// way, which EndRunUnderWay ends at once.
+HANDLE NewRunJob();
+void CloseRunJob(HANDLE job);
+void EndRunUnderWay();
+// At the point named with --hold-at (SET), says so and waits to be killed.
+void HoldAt(const std::string& point, bool set = false);
+
 // Starts COMMAND with the given standard handles, which it inherits.
 // Returns the process handle (its id in *id), or nullptr.
 HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags = 0,

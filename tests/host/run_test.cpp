@@ -35,6 +35,21 @@ TEST_P(OffOnTest, WritesBothSourcesWithTheTypicalTrace) {
 
 INSTANTIATE_TEST_SUITE_P(Value, OffOnTest, ::testing::Values(0, 1));
 
+// The expected traces, built for mains power, as the end-to-end suite fits
+// them to the machine it runs on: off line (0) and unknown (255) are
+// battery power.
+class ExpectedTracePowerTest : public RunTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ExpectedTracePowerTest, ExpectedTracesFollowTheMachinesPowerSource) {
+  InstallDriver();
+  windows.acLineStatus = static_cast<std::uint8_t>(GetParam());
+  EXPECT_EQ(0, RunSwitch(u"-OFF"));
+  EXPECT_EQ(expected::OnPower(Join({ProbeTrace(1, 1), kSetTrace, kRelease}), GetParam()),
+            sim::TraceLines());
+}
+
+INSTANTIATE_TEST_SUITE_P(AcLineStatus, ExpectedTracePowerTest, ::testing::Values(0, 1, 255));
+
 TEST_F(RunTest, CreatesTheObjectWithTheDriversClassContextAndInterface) {
   InstallDriver();
   RunSwitch(u"-OFF");
