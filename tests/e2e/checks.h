@@ -3,7 +3,8 @@
 // one test per line of this file (tests/e2e/CMakeLists.txt reads it).
 FAMILY("real-driver-guard", RealDriverGuard())
 FAMILY("interrupted", InterruptedRun())
-FAMILY("killed", KilledRuns(1, 5))
+FAMILY("killed-1", KilledRuns(1, 3))
+FAMILY("killed-2", KilledRuns(3, 5))
 FAMILY("switches", RunScenarios(SwitchScenarios()))
 FAMILY("driver-missing", RunScenarios(DriverMissingScenarios()))
 FAMILY("run-value", RunScenarios(RunValueScenarios()))

@@ -11,7 +11,8 @@
 //   e2e_tests --list                           names every family
 //   e2e_tests --hold-at POINT FAMILY...        for its own checks: says so and
 //                                             waits to be killed at POINT
-//                                             ("set-up" or a scenario's name)
+//                                             ("set-up", a scenario's name or
+//                                             "listening")
 //
 // It runs from the folder that holds it, Lumenkeep.exe, LumenkeepTrace.exe,
 // driver-standin.dll and debuggee.exe: it copies them into a folder with

@@ -113,6 +113,7 @@ std::string DaclOf(HANDLE object) {
 
 void ListenHeldBuffer() {
   const Listener first = Listen(L"--time --listen");
+  HoldAt("listening");
   const Lines dacls = {DaclOf(OpenFileMappingW(READ_CONTROL, FALSE, L"DBWIN_BUFFER")),
                        DaclOf(OpenEventW(READ_CONTROL, FALSE, L"DBWIN_BUFFER_READY")),
                        DaclOf(OpenEventW(READ_CONTROL, FALSE, L"DBWIN_DATA_READY"))};
