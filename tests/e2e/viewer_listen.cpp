@@ -251,14 +251,14 @@ namespace {
 
 struct Reader {
   HANDLE pipe;
-  DWORD waitFirst;  // ms before reading
+  HANDLE readWhen;  // an event it waits for before reading, or nullptr
   bool oneLine;     // stops after the first line and closes the pipe
   std::string text;
 };
 
 DWORD WINAPI Read(void* context) {
   Reader& reader = *static_cast<Reader*>(context);
-  Sleep(reader.waitFirst);
+  if (reader.readWhen != nullptr) WaitForSingleObject(reader.readWhen, INFINITE);
   char buffer[4096];
   DWORD read = 0;
   while (ReadFile(reader.pipe, buffer, reader.oneLine ? 1 : sizeof buffer, &read, nullptr) &&
@@ -282,19 +282,21 @@ Listener ListenInto(const std::wstring& arguments, Reader& reader, HANDLE* threa
 }  // namespace
 
 void ListenOutput() {
-  // Output that nobody reads for 3.5 s: 200 KB of messages do not wait for
-  // it, so they are written long before it is read.
-  Reader late{nullptr, 3500, false, {}};
+  // Output that nobody reads until the writer has ended: 200 KB of messages,
+  // far more than the pipe holds, do not wait for it. A writer that waited
+  // on it would wait out 10 s on a message and not end in 8 s.
+  const HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  Reader late{nullptr, written, false, {}};
   HANDLE thread = nullptr;
   const Listener unread = ListenInto(L"--listen", late, &thread);
-  const ULONGLONG start = GetTickCount64();
-  Debuggee(L"burst 1000 200");
-  CheckText("1000 messages while the output is not read: seconds at most", "3",
-            SecondsAtMost(start, 3));
+  const long wrote = Run(Quoted(WorkPath(L"debuggee.exe")) + L" burst 100 2000", L"", L"", 8000);
+  SetEvent(written);
+  CheckEqual(0, wrote, "100 messages of 2 KB while the output is not read: the writer ended");
   Sleep(500);
   StopWithCtrlC(unread);
   WaitForSingleObject(thread, 10000);
   CloseHandle(thread);
+  CloseHandle(written);
   Lines lines;
   for (size_t at = 0; at < late.text.size();) {
     const size_t end = late.text.find('\n', at);
@@ -302,14 +304,14 @@ void ListenOutput() {
     at = end == std::string::npos ? late.text.size() : end + 1;
   }
   CheckText(
-      "... and all of them arrive", "1000 " + CountOf(lines),
+      "... and all of them arrive", "100 " + CountOf(lines),
       std::to_string(Count(lines, "debuggee\\.exe: \\.*(\\[Glimmer\\]message|other) [0-9]*$")) +
           " " + Last(lines));
 
   // Output that went away: the reader takes one line and leaves; the next
   // message ends the listening long before its 20 s. One message a writer,
   // so that no writer waits on a listener that has ended.
-  Reader first{nullptr, 0, true, {}};
+  Reader first{nullptr, nullptr, true, {}};
   const Listener gone = ListenInto(L"--listen 20", first, &thread);
   Debuggee(L"burst 1");
   WaitForSingleObject(thread, 10000);
