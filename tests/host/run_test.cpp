@@ -87,34 +87,13 @@ INSTANTIATE_TEST_SUITE_P(Creation, CreationFailureTest,
 // end-to-end tests play too.
 class DriverFaultTest : public RunTest, public ::testing::WithParamInterface<faults::Row> {};
 
-Method MethodNamed(const std::string& name) {
-  for (const Method m : {Method::PowerApiOpen, Method::PowerApiClose, Method::GetPowerConsCaps,
-                         Method::GetPowerPolicy, Method::SetPowerPolicy})
-    if (Name(m) == name) return m;
-  return Method::NotCalled;
-}
-
-Outcome OutcomeOf(faults::Kind kind) {
-  switch (kind) {
-    case faults::Kind::Hresult:
-      return {sim::kFail, 0};
-    case faults::Kind::ErrorCode:
-      return {0, 5};
-    case faults::Kind::Locked:
-      return {0, 20};
-    case faults::Kind::LockedWithHresult:
-      return {sim::kFail, 20};
-  }
-  return {};
-}
-
 // The setting ends as it was or as asked, never a mix.
 TEST_P(DriverFaultTest, TracesItReleasesEverythingAndExitsZero) {
   const faults::Row& row = GetParam();
   InstallDriver();
   std::vector<Outcome> script(static_cast<std::size_t>(row.nth - 1), Outcome{});
-  script.push_back(OutcomeOf(row.kind));
-  driver.Script(MethodNamed(row.method), script);
+  script.push_back(standin::Describe(row.kind).outcome);
+  driver.Script(standin::MethodNamed(row.method), script);
 
   EXPECT_EQ(0, RunSwitch(std::u16string(row.command.begin(), row.command.end())));
   EXPECT_EQ(row.trace, sim::TraceLines());
