@@ -105,10 +105,7 @@ class Backend {
   virtual void Called(const Call& call) = 0;
 
  protected:
-  Backend() = default;
   ~Backend() = default;
-  Backend(const Backend&) = default;
-  Backend& operator=(const Backend&) = default;
 };
 
 class Core {
