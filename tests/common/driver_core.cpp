@@ -54,7 +54,6 @@ struct Methods {
       core.released = call.succeeded = true;
       core.Note(contract::NoHandleAtFinalRelease(static_cast<int>(core.openHandles.size())));
     }
-    call.referencesLeft = core.references;
     core.backend_.Called(call);
     return static_cast<std::uint32_t>(core.references);
   }

@@ -87,7 +87,6 @@ struct Call {
   bool succeeded = false;                                    // for a Release: the final one
   Outcome outcome;
   std::uint32_t caps = 0;  // what a capability call left in the caller's word
-  int referencesLeft = 0;  // after a Release
 };
 
 class Backend {
