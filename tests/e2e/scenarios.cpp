@@ -285,14 +285,13 @@ std::vector<Scenario> OneSourceScenarios() {
                             OpenFailed("SetIntelADBForPowerSource", kOpenLock),
                             kRelease}),
                       1, 1, true}});
-  static const char* const kFaultWords[] = {"hresult", "error", "lock", "lockhr"};
   for (const faults::Row& row : faults::SourceRows()) {
     const std::string name = faults::Name(row);
     if (name != "PowerApiOpen3_Locked" && name != "GetPowerPolicy2_ErrorCode" &&
         name != "SetPowerPolicy1_Hresult")
       continue;
     const std::string fault =
-        row.method + " " + std::to_string(row.nth) + " " + kFaultWords[static_cast<int>(row.kind)];
+        row.method + " " + std::to_string(row.nth) + " " + standin::Describe(row.kind).word;
     s.push_back(
         {"one-source-fault " + name,
          {.faults = {std::wstring(fault.begin(), fault.end())}},
@@ -306,13 +305,12 @@ std::vector<Scenario> OneSourceScenarios() {
 // host tests play too; the rows are split in PARTS parts, of which this is
 // part PART.
 std::vector<Scenario> FaultScenarios(size_t part, size_t parts) {
-  static const char* const kFaultWords[] = {"hresult", "error", "lock", "lockhr"};
   const std::vector<faults::Row> rows = faults::Rows();
   std::vector<Scenario> s;
   for (size_t i = part * rows.size() / parts; i < (part + 1) * rows.size() / parts; ++i) {
     const faults::Row& row = rows[i];
     const std::string fault =
-        row.method + " " + std::to_string(row.nth) + " " + kFaultWords[static_cast<int>(row.kind)];
+        row.method + " " + std::to_string(row.nth) + " " + standin::Describe(row.kind).word;
     const long after = row.written ? 0 : 1;
     s.push_back({"fault " + faults::Name(row),
                  {.faults = {std::wstring(fault.begin(), fault.end())}},
