@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/driver_core.h"
 #include "tests/common/expected_trace.h"
 
 namespace faults {
 
-enum class Kind { Hresult, ErrorCode, Locked, LockedWithHresult };
+using Kind = standin::Fault;
 
 struct Row {
   std::string method;  // the driver method that fails
@@ -22,13 +23,8 @@ struct Row {
   int dcAsked = 0, acAsked = 0;  // the setting the command writes
 };
 
-inline const char* KindName(Kind kind) {
-  static const char* const kNames[] = {"Hresult", "ErrorCode", "Locked", "LockedWithHresult"};
-  return kNames[static_cast<int>(kind)];
-}
-
 inline std::string Name(const Row& row) {
-  return row.method + std::to_string(row.nth) + "_" + KindName(row.kind);
+  return row.method + std::to_string(row.nth) + "_" + standin::Describe(row.kind).name;
 }
 
 inline std::vector<Row> Rows() {

@@ -26,7 +26,7 @@
 #include <cwchar>
 #include <string>
 
-#include "tests/common/driver_contract.h"
+#include "tests/common/driver_core.h"
 #include "tests/common/standin_identity.h"
 
 namespace {
@@ -35,7 +35,6 @@ const CLSID kStandInClassId = identity::GuidFromText(STANDIN_CLASS_ID);
 const wchar_t kClassIdText[] = WIDE(STANDIN_CLASS_ID);
 const GUID kInterfaceId = identity::GuidFromText(DRIVER_INTERFACE_ID);
 const wchar_t kStateKey[] = WIDE(STANDIN_STATE_KEY);
-constexpr DWORD kOtherError = 7;
 
 HMODULE module = nullptr;
 
@@ -77,209 +76,83 @@ void Journal(const char* format, ...) {
   CloseHandle(file);
 }
 
-// Journals a breach of the call contract; "" is none.
-void Note(const std::string& breach) {
-  if (!breach.empty()) Journal("BREACH %s", breach.c_str());
-}
-
-// The scripted outcome of this call of `method`: 0 none, else how it fails.
-enum Fault { kNone, kHresult, kError, kLock, kLockHresult };
-
-Fault FaultFor(const char* method, int call) {
+// The fault the Faults value scripts for the `nth` call of `method`.
+standin::Fault FaultFor(const char* method, int nth) {
   wchar_t faults[2048] = {};
   DWORD size = sizeof faults - 2 * sizeof(wchar_t);
   if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"Faults", RRF_RT_REG_MULTI_SZ, nullptr, faults,
                    &size) != ERROR_SUCCESS)
-    return kNone;
+    return standin::Fault::None;
   for (const wchar_t* entry = faults; *entry != 0; entry += wcslen(entry) + 1) {
     char name[64] = {};
     char how[16] = {};
-    int nth = 0;
+    int call = 0;
     char narrow[128] = {};
     WideCharToMultiByte(CP_ACP, 0, entry, -1, narrow, sizeof narrow - 1, nullptr, nullptr);
-    if (sscanf(narrow, "%63s %d %15s", name, &nth, how) != 3) continue;
-    if (strcmp(name, method) != 0 || nth != call) continue;
-    static const char* const kHow[] = {"", "hresult", "error", "lock", "lockhr"};
-    for (int f = kHresult; f <= kLockHresult; ++f)
-      if (strcmp(how, kHow[f]) == 0) return static_cast<Fault>(f);
+    if (sscanf(narrow, "%63s %d %15s", name, &call, how) != 3) continue;
+    if (strcmp(name, method) == 0 && call == nth) return standin::FaultWorded(how);
   }
-  return kNone;
+  return standin::Fault::None;
 }
 
-// ---- the object ----
-
-struct Object {
-  void* const* table;
+// The driver's state and the tests' script in the registry; each call in
+// the journal.
+class RegistryBackend final : public standin::Backend {
+ public:
+  standin::Outcome OutcomeOf(standin::Method method, int nth) override {
+    return standin::Describe(FaultFor(standin::Name(method), nth)).outcome;
+  }
+  bool LockedElsewhere() override { return ReadNumber(L"Locked", 0) == 1; }
+  std::uint32_t Caps() override { return ReadNumber(L"Caps", 0xC); }
+  standin::Setting Read() override {
+    return {static_cast<LONG>(ReadNumber(L"DC", 1)), static_cast<LONG>(ReadNumber(L"AC", 1))};
+  }
+  void Write(standin::Setting setting) override {
+    WriteNumber(L"DC", static_cast<DWORD>(setting.dc));
+    WriteNumber(L"AC", static_cast<DWORD>(setting.ac));
+  }
+  bool Answers(const void* interfaceId) override {
+    const GUID& iid = *static_cast<const GUID*>(interfaceId);
+    return IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, kInterfaceId);
+  }
+  void Note(const std::string& breach) override { Journal("BREACH %s", breach.c_str()); }
+  void Called(const standin::Call& call) override;
 };
 
-LONG references = 0;
-bool released = false;  // the last reference has gone
-DWORD nextHandle = 0x100;
-DWORD openHandles[64];
-int openCount = 0;
-int calls[5];  // per method, this process
-
-bool IsOpen(DWORD handle) {
-  for (int i = 0; i < openCount; ++i)
-    if (openHandles[i] == handle) return true;
-  return false;
-}
-
-void Forget(DWORD handle) {
-  for (int i = 0; i < openCount; ++i)
-    if (openHandles[i] == handle) openHandles[i] = openHandles[--openCount];
-}
-
-// Common entry checks; returns the scripted fault for this call.
-Fault Enter(int index, const char* method, DWORD* error) {
-  Note(contract::Alive(method, released));
-  Note(contract::ErrorZeroed(method, reinterpret_cast<const std::uint32_t*>(error)));
-  return FaultFor(method, ++calls[index]);
-}
-
-// Applies a fault: the HRESULT to return, the error code set.
-HRESULT Outcome(Fault fault, DWORD* error) {
-  static const struct {
-    HRESULT hr;
-    DWORD error;
-  } kOutcomes[] = {{S_OK, 0},
-                   {E_FAIL, 0},
-                   {S_OK, kOtherError},
-                   {S_OK, contract::kLockedError},
-                   {E_FAIL, contract::kLockedError}};
-  if (error != nullptr) *error = kOutcomes[fault].error;
-  return kOutcomes[fault].hr;
-}
-
-void CheckHandle(const char* method, DWORD handle) {
-  Note(contract::HandleOpen(method, handle, IsOpen(handle)));
-}
-
-HRESULT STDMETHODCALLTYPE ObjectQueryInterface(Object* self, REFIID iid, void** out) {
-  if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, kInterfaceId)) {
-    *out = self;
-    InterlockedIncrement(&references);
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE AddRef(Object*) {
-  Note(contract::Alive("AddRef", released));
-  return static_cast<ULONG>(InterlockedIncrement(&references));
-}
-
-ULONG STDMETHODCALLTYPE Release(Object*) {
-  Note(contract::Alive("Release", released));
-  if (released) return 0;
-  const LONG left = InterlockedDecrement(&references);
-  if (left == 0) {
-    released = true;
-    Journal("Release final");
-    Note(contract::NoHandleAtFinalRelease(openCount));
-  }
-  return static_cast<ULONG>(left);
-}
-
-void STDMETHODCALLTYPE NotCalled(Object*) { Note(contract::kNotCalled); }
-
-HRESULT STDMETHODCALLTYPE PowerApiOpen(Object*, DWORD* handle, DWORD* error) {
-  const Fault fault = Enter(0, "PowerApiOpen", error);
-  Note(contract::HandleZeroed(*handle));
-  Note(contract::NoneOpen(static_cast<std::size_t>(openCount)));
-  const bool locked = ReadNumber(L"Locked", 0) == 1 || openCount > 0;
-  const Fault applied = fault == kNone && locked ? kLock : fault;
-  const HRESULT hr = Outcome(applied, error);
-  if (applied == kNone && openCount < 64) {
-    *handle = nextHandle++;
-    openHandles[openCount++] = *handle;
-  }
-  Journal("PowerApiOpen hr=0x%08lX error=%lu handle=%lu", hr, *error, *handle);
-  return hr;
-}
-
-HRESULT STDMETHODCALLTYPE PowerApiClose(Object*, DWORD handle, DWORD* error) {
-  const Fault fault = Enter(1, "PowerApiClose", error);
-  CheckHandle("PowerApiClose", handle);
-  Forget(handle);
-  const HRESULT hr = Outcome(fault, error);
-  Journal("PowerApiClose handle=%lu hr=0x%08lX", handle, hr);
-  return hr;
-}
-
-HRESULT STDMETHODCALLTYPE GetPowerConsCaps(Object*, DWORD handle, DWORD* caps, DWORD* error) {
-  const Fault fault = Enter(2, "GetPowerConsCaps", error);
-  CheckHandle("GetPowerConsCaps", handle);
-  Note(contract::CapsZeroed(*caps));
-  const HRESULT hr = Outcome(fault, error);
-  if (fault == kNone) *caps = ReadNumber(L"Caps", 0xC);
-  Journal("GetPowerConsCaps handle=%lu hr=0x%08lX caps=%lu", handle, hr, *caps);
-  return hr;
-}
-
-// Entry checks shared by the policy read and write.
-Fault EnterPolicyCall(int index, const char* method, DWORD handle, DWORD kind, const GUID* id,
-                      DWORD size, DWORD* error) {
-  const Fault fault = Enter(index, method, error);
-  CheckHandle(method, handle);
-  Note(contract::PolicyArguments(method, kind, id, size));
-  return fault;
-}
-
-HRESULT STDMETHODCALLTYPE GetPowerPolicy(Object*, DWORD handle, DWORD kind, const GUID* id,
-                                         DWORD size, BYTE* record, DWORD* error) {
-  const Fault fault = EnterPolicyCall(3, "GetPowerPolicy", handle, kind, id, size, error);
-  Note(contract::ZeroFrom("GetPowerPolicy", record, 0));
-  const HRESULT hr = Outcome(fault, error);
-  if (fault == kNone) {
-    const LONG dc = static_cast<LONG>(ReadNumber(L"DC", 1));
-    const LONG ac = static_cast<LONG>(ReadNumber(L"AC", 1));
-    memcpy(record, &dc, 4);
-    memcpy(record + 4, &ac, 4);
-    memset(record + contract::kReservedFrom, contract::kReservedFill,
-           contract::kRecordSize - contract::kReservedFrom);
-  }
-  Journal("GetPowerPolicy handle=%lu hr=0x%08lX", handle, hr);
-  return hr;
-}
-
-HRESULT STDMETHODCALLTYPE SetPowerPolicy(Object*, DWORD handle, DWORD kind, const GUID* id,
-                                         DWORD size, BYTE* record, DWORD* error) {
-  const Fault fault = EnterPolicyCall(4, "SetPowerPolicy", handle, kind, id, size, error);
-  Note(contract::ZeroFrom("SetPowerPolicy", record, contract::kReservedFrom));
+void RegistryBackend::Called(const standin::Call& c) {
+  const char* name = standin::Name(c.method);
+  const unsigned long hr = static_cast<unsigned long>(c.outcome.hr);
+  const unsigned long handle = c.handle;
   LONG dc = 0;
   LONG ac = 0;
-  memcpy(&dc, record, 4);
-  memcpy(&ac, record + 4, 4);
-  const HRESULT hr = Outcome(fault, error);
-  if (fault == kNone) {
-    WriteNumber(L"DC", static_cast<DWORD>(dc));
-    WriteNumber(L"AC", static_cast<DWORD>(ac));
+  memcpy(&dc, c.record.data(), 4);
+  memcpy(&ac, c.record.data() + 4, 4);
+  switch (c.method) {
+    case standin::Method::Release:
+      if (c.succeeded) Journal("Release final");
+      break;
+    case standin::Method::PowerApiOpen:
+      Journal("%s hr=0x%08lX error=%lu handle=%lu", name, hr,
+              static_cast<unsigned long>(c.outcome.error), handle);
+      break;
+    case standin::Method::GetPowerConsCaps:
+      Journal("%s handle=%lu hr=0x%08lX caps=%lu", name, handle, hr,
+              static_cast<unsigned long>(c.caps));
+      break;
+    case standin::Method::SetPowerPolicy:
+      Journal("%s handle=%lu hr=0x%08lX dc=%ld ac=%ld", name, handle, hr, dc, ac);
+      break;
+    case standin::Method::PowerApiClose:
+    case standin::Method::GetPowerPolicy:
+      Journal("%s handle=%lu hr=0x%08lX", name, handle, hr);
+      break;
+    case standin::Method::NotCalled:
+      break;
   }
-  Journal("SetPowerPolicy handle=%lu hr=0x%08lX dc=%ld ac=%ld", handle, hr, dc, ac);
-  return hr;
 }
 
-template <typename F>
-void* Entry(F function) {
-  return reinterpret_cast<void*>(function);
-}
-
-void* table[25];
-Object object = {table};
-
-void BuildTable() {
-  table[0] = Entry(&ObjectQueryInterface);
-  table[1] = Entry(&AddRef);
-  table[2] = Entry(&Release);
-  for (int i = 3; i < 20; ++i) table[i] = Entry(&NotCalled);
-  table[20] = Entry(&PowerApiOpen);
-  table[21] = Entry(&PowerApiClose);
-  table[22] = Entry(&GetPowerConsCaps);
-  table[23] = Entry(&GetPowerPolicy);
-  table[24] = Entry(&SetPowerPolicy);
-}
+RegistryBackend backend;
+standin::Core core(backend, 0x100);
 
 // ---- the class factory ----
 
@@ -305,9 +178,10 @@ class Factory final : public IClassFactory {
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     if (creation == 1) return E_FAIL;
     if (creation == 2) return S_OK;
-    if (!IsEqualGUID(iid, kInterfaceId)) Note("CreateInstance: not the driver's interface");
-    Note(contract::OneObject(references != 0 || released));
-    return ObjectQueryInterface(&object, iid, out);
+    if (!IsEqualGUID(iid, kInterfaceId)) backend.Note("CreateInstance: not the driver's interface");
+    if (!backend.Answers(&iid)) return E_NOINTERFACE;
+    *out = core.Create();
+    return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
@@ -328,7 +202,6 @@ bool SetString(HKEY root, const wchar_t* key, const wchar_t* name, const wchar_t
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
   if (reason == DLL_PROCESS_ATTACH) {
     module = instance;
-    BuildTable();
     DisableThreadLibraryCalls(instance);
   }
   return TRUE;

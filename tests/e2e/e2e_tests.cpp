@@ -50,6 +50,7 @@
 #include "tests/e2e/registry.h"
 #include "tests/e2e/scenario.h"
 #include "tests/e2e/suite.h"
+#include "tools/trace/owned.h"
 
 namespace {
 
@@ -118,9 +119,9 @@ int SetUp(bool shadow) {
   Check(CallStandIn("DllRegisterServer"), "the stand-in registered", "it could not be");
   // Another program writes debug output throughout, as on a person's PC.
   CopyFileW(WorkPath(L"debuggee.exe").c_str(), WorkPath(L"other-program.exe").c_str(), FALSE);
-  const HANDLE nothing = Nul();
-  otherProgram = Start(Quoted(WorkPath(L"other-program.exe")) + L" chatter 100", nothing, nothing);
-  CloseHandle(nothing);
+  const trace::OwnedFile nothing(Nul());
+  otherProgram =
+      Start(Quoted(WorkPath(L"other-program.exe")) + L" chatter 100", nothing.Get(), nothing.Get());
   HoldAt("set-up");
   return 0;
 }

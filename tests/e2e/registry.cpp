@@ -9,55 +9,57 @@
 #include <cstring>
 
 #include "tests/e2e/suite.h"
+#include "tools/trace/owned.h"
 
 namespace suite {
 
 SavedKey Save(HKEY root, const std::wstring& path) {
   SavedKey saved{root, path};
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return saved;
+  trace::OwnedKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return saved;
   saved.existed = true;
   static wchar_t name[16384];
   for (DWORD i = 0;; ++i) {
     DWORD nameSize = 16384, type = 0, size = 0;
-    if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    if (RegEnumValueW(key.Get(), i, name, &nameSize, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS)
       break;
     Value value{std::wstring(name, nameSize), type, std::vector<BYTE>(size)};
     nameSize = 16384;
-    RegEnumValueW(key, i, name, &nameSize, nullptr, &type, value.data.data(), &size);
+    RegEnumValueW(key.Get(), i, name, &nameSize, nullptr, &type, value.data.data(), &size);
     saved.values.push_back(value);
   }
   for (DWORD i = 0;; ++i) {
     DWORD nameSize = 256;
-    if (RegEnumKeyExW(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegEnumKeyExW(key.Get(), i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
       break;
     saved.subkeys.push_back(Save(root, path + L"\\" + std::wstring(name, nameSize)));
   }
-  RegCloseKey(key);
   return saved;
 }
 
 namespace {
 
 void Write(const SavedKey& saved, SECURITY_ATTRIBUTES* security = nullptr) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(saved.root, saved.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, security, &key,
-                      nullptr) != ERROR_SUCCESS)
+  trace::OwnedKey key;
+  if (RegCreateKeyExW(saved.root, saved.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, security,
+                      key.Receive(), nullptr) != ERROR_SUCCESS)
     return;
   for (const Value& value : saved.values)
-    RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
+    RegSetValueExW(key.Get(), value.name.c_str(), 0, value.type, value.data.data(),
                    static_cast<DWORD>(value.data.size()));
-  RegCloseKey(key);
   for (const SavedKey& subkey : saved.subkeys) Write(subkey);
 }
 
 }  // namespace
 
 void Restore(const SavedKey& saved) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(saved.root, saved.path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-    RegDeleteTreeW(key, nullptr);
-    RegCloseKey(key);
+  trace::OwnedKey key;
+  if (RegOpenKeyExW(saved.root, saved.path.c_str(), 0, KEY_ALL_ACCESS, key.Receive()) ==
+      ERROR_SUCCESS) {
+    RegDeleteTreeW(key.Get(), nullptr);
+    key.Reset();  // closed before the key itself is deleted
     if (!saved.existed) RegDeleteKeyW(saved.root, saved.path.c_str());
   }
   if (saved.existed) Write(saved);
@@ -72,15 +74,12 @@ namespace {
 const DWORD kView = sizeof(void*) == 4 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
 bool Elevated() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  trace::OwnedHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
   TOKEN_ELEVATION elevation = {};
   DWORD size = 0;
-  const bool elevated =
-      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-      elevation.TokenIsElevated != 0;
-  CloseHandle(token);
-  return elevated;
+  return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated != 0;
 }
 
 HKEY OpenClassesIn(bool perMachine, DWORD view, REGSAM access = KEY_ALL_ACCESS) {
@@ -129,9 +128,8 @@ std::wstring RegisteredClassId(HKEY classes) {
 
 std::wstring OtherDriver() {
   for (const bool machine : {false, true}) {
-    const HKEY classes = OpenClassesIn(machine, kView, KEY_READ);  // not elevated too
-    const std::wstring id = classes != nullptr ? RegisteredClassId(classes) : L"";
-    if (classes != nullptr) RegCloseKey(classes);
+    const trace::OwnedKey classes(OpenClassesIn(machine, kView, KEY_READ));  // not elevated too
+    const std::wstring id = classes ? RegisteredClassId(classes.Get()) : L"";
     if (!id.empty() && id != kStandInClassId)
       return id + (machine ? L" per machine" : L" per user");
   }
@@ -141,35 +139,31 @@ std::wstring OtherDriver() {
 // ---- the Run key ----
 
 bool RunKeyExists() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  trace::OwnedKey key;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
 }
 
 std::vector<BYTE> RunKeySecurity() {
-  HKEY key = nullptr;
+  trace::OwnedKey key;
   std::vector<BYTE> security;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL, key.Receive()) != ERROR_SUCCESS)
     return security;
   DWORD size = 0;
-  RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+  RegGetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, nullptr, &size);
   security.resize(size);
-  if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, security.data(), &size) != ERROR_SUCCESS)
+  if (RegGetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, security.data(), &size) !=
+      ERROR_SUCCESS)
     security.clear();
-  RegCloseKey(key);
   return security;
 }
 
 bool SetRunKeySecurity(const std::vector<BYTE>& security) {
-  HKEY key = nullptr;
+  trace::OwnedKey key;
   if (security.empty() ||
-      RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+      RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, WRITE_DAC, key.Receive()) != ERROR_SUCCESS)
     return false;
-  const bool set = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION,
-                                     const_cast<BYTE*>(security.data())) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return set;
+  return RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION,
+                           const_cast<BYTE*>(security.data())) == ERROR_SUCCESS;
 }
 
 std::vector<BYTE> SecurityOf(const wchar_t* sddl) {
@@ -347,7 +341,7 @@ std::vector<BYTE> Encode(const Found& f) {
 }
 
 // False for a record that is torn or damaged: nothing of it is used.
-bool Decode(const std::vector<BYTE>& bytes, Found& f, HKEY& classes) {
+bool Decode(const std::vector<BYTE>& bytes, Found& f, trace::OwnedKey& classes) {
   DWORD head[2] = {};
   const size_t start = sizeof kMagic + sizeof head;
   if (bytes.size() < start || memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) return false;
@@ -361,38 +355,38 @@ bool Decode(const std::vector<BYTE>& bytes, Found& f, HKEY& classes) {
   f.view = static_cast<DWORD>(in.Number());
   f.workDir = in.Text();
   f.runSecurity = in.Take();
-  classes = in.ok ? OpenClassesIn(f.perMachine != 0, f.view) : nullptr;
+  classes = trace::OwnedKey(in.ok ? OpenClassesIn(f.perMachine != 0, f.view) : nullptr);
   f.run = in.Key(HKEY_CURRENT_USER);
   f.state = in.Key(HKEY_CURRENT_USER);
-  f.className = in.Key(classes);
-  f.standIn = in.Key(classes);
+  f.className = in.Key(classes.Get());
+  f.standIn = in.Key(classes.Get());
   return in.ok && in.at == body.size();
 }
 
 bool WriteWhole(const std::wstring& path, const std::vector<BYTE>& bytes) {
   const std::wstring part = path + L".part";
-  const HANDLE file = CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+  trace::OwnedFile file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
   DWORD written = 0;
   const bool ok =
-      file != INVALID_HANDLE_VALUE &&
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      file &&
+      WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
       written == bytes.size();
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  file.Reset();  // closed before it is moved into place
   return ok && MoveFileExW(part.c_str(), path.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 std::vector<BYTE> ReadWhole(const std::wstring& path) {
   std::vector<BYTE> bytes;
-  const HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  bytes.resize(GetFileSize(file, nullptr));
+  const trace::OwnedFile file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return bytes;
+  bytes.resize(GetFileSize(file.Get(), nullptr));
   DWORD read = 0;
-  if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
+  if (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+    read = 0;
   bytes.resize(read);
-  CloseHandle(file);
   return bytes;
 }
 
@@ -467,13 +461,10 @@ bool PutBack(const Found& f, HKEY classes) {
 }
 
 bool Running(DWORD process, ULONGLONG started) {
-  const HANDLE handle =
-      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, process);
-  if (handle == nullptr) return false;
-  const bool running =
-      WaitForSingleObject(handle, 0) == WAIT_TIMEOUT && StartTime(handle) == started;
-  CloseHandle(handle);
-  return running;
+  const trace::OwnedHandle handle(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, process));
+  return handle && WaitForSingleObject(handle.Get(), 0) == WAIT_TIMEOUT &&
+         StartTime(handle.Get()) == started;
 }
 
 }  // namespace
@@ -511,10 +502,9 @@ bool PutBackEndedRuns() {
         Running(process, started))
       continue;
     Found f;
-    HKEY classes = nullptr;
+    trace::OwnedKey classes;
     const bool whole = Decode(ReadWhole(path), f, classes);
-    const bool back = whole && classes != nullptr && PutBack(f, classes);
-    if (classes != nullptr) RegCloseKey(classes);
+    const bool back = whole && classes && PutBack(f, classes.Get());
     if (back) {
       DeleteFileW(path.c_str());
       RemoveFolder(f.workDir);

@@ -12,6 +12,7 @@
 #include "tests/common/fault_matrix.h"
 #include "tests/e2e/registry.h"
 #include "tests/e2e/scenario.h"
+#include "tools/trace/owned.h"
 
 namespace suite {
 
@@ -48,36 +49,34 @@ void DeleteRunValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue
 // The Run key's permissions narrowed to reading it and setting values, as a
 // locked-down machine may have them; the handle that narrowed them puts the
 // old ones back, whatever the run did.
-HKEY restrictedRunKey = nullptr;
+trace::OwnedKey restrictedRunKey;
 std::vector<BYTE> savedRunKeySecurity;
 
 void RestrictRunKey() {
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL | WRITE_DAC, &restrictedRunKey) !=
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL | WRITE_DAC,
+                    restrictedRunKey.Receive()) != ERROR_SUCCESS) {
     Check(false, "Run key opened to change its permissions", "it could not be");
     return;
   }
   savedRunKeySecurity = RunKeySecurity();
   std::vector<BYTE> narrow = SecurityOf(kNarrowRunKey);
   CheckEqual(ERROR_SUCCESS,
-             RegSetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, narrow.data()),
+             RegSetKeySecurity(restrictedRunKey.Get(), DACL_SECURITY_INFORMATION, narrow.data()),
              "narrowing the Run key's permissions");
-  HKEY probe = nullptr;
-  const LONG full = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &probe);
-  if (full == ERROR_SUCCESS) RegCloseKey(probe);
+  trace::OwnedKey probe;
+  const LONG full = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, probe.Receive());
   CheckEqual(ERROR_ACCESS_DENIED, full, "opening the narrowed Run key with full access");
 }
 
 }  // namespace
 
 void RestoreRunKey() {
-  if (restrictedRunKey == nullptr) return;
-  CheckEqual(
-      ERROR_SUCCESS,
-      RegSetKeySecurity(restrictedRunKey, DACL_SECURITY_INFORMATION, savedRunKeySecurity.data()),
-      "restoring the Run key's permissions");
-  RegCloseKey(restrictedRunKey);
-  restrictedRunKey = nullptr;
+  if (!restrictedRunKey) return;
+  CheckEqual(ERROR_SUCCESS,
+             RegSetKeySecurity(restrictedRunKey.Get(), DACL_SECURITY_INFORMATION,
+                               savedRunKeySecurity.data()),
+             "restoring the Run key's permissions");
+  restrictedRunKey.Reset();
 }
 
 namespace {
@@ -285,14 +284,13 @@ std::vector<Scenario> OneSourceScenarios() {
                             OpenFailed("SetIntelADBForPowerSource", kOpenLock),
                             kRelease}),
                       1, 1, true}});
-  static const char* const kFaultWords[] = {"hresult", "error", "lock", "lockhr"};
   for (const faults::Row& row : faults::SourceRows()) {
     const std::string name = faults::Name(row);
     if (name != "PowerApiOpen3_Locked" && name != "GetPowerPolicy2_ErrorCode" &&
         name != "SetPowerPolicy1_Hresult")
       continue;
     const std::string fault =
-        row.method + " " + std::to_string(row.nth) + " " + kFaultWords[static_cast<int>(row.kind)];
+        row.method + " " + std::to_string(row.nth) + " " + standin::Describe(row.kind).word;
     s.push_back(
         {"one-source-fault " + name,
          {.faults = {std::wstring(fault.begin(), fault.end())}},
@@ -306,13 +304,12 @@ std::vector<Scenario> OneSourceScenarios() {
 // host tests play too; the rows are split in PARTS parts, of which this is
 // part PART.
 std::vector<Scenario> FaultScenarios(size_t part, size_t parts) {
-  static const char* const kFaultWords[] = {"hresult", "error", "lock", "lockhr"};
   const std::vector<faults::Row> rows = faults::Rows();
   std::vector<Scenario> s;
   for (size_t i = part * rows.size() / parts; i < (part + 1) * rows.size() / parts; ++i) {
     const faults::Row& row = rows[i];
     const std::string fault =
-        row.method + " " + std::to_string(row.nth) + " " + kFaultWords[static_cast<int>(row.kind)];
+        row.method + " " + std::to_string(row.nth) + " " + standin::Describe(row.kind).word;
     const long after = row.written ? 0 : 1;
     s.push_back({"fault " + faults::Name(row),
                  {.faults = {std::wstring(fault.begin(), fault.end())}},
@@ -326,10 +323,9 @@ std::vector<Scenario> FaultScenarios(size_t part, size_t parts) {
 
 // Every scenario starts with the Run key present and without our value.
 void PrepareRunKey() {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) == ERROR_SUCCESS)
-    RegCloseKey(key);
+  trace::OwnedKey key;
+  RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
+                  nullptr);
   DeleteRunValue();
 }
 
@@ -418,17 +414,14 @@ void CheckLogon(const std::wstring& listenerOutput) {
 void Logon() {
   RunScenario(LogonInstall());
   const std::wstring out = WorkPath(L"logon-listener.txt"), err = WorkPath(L"logon-said.txt");
-  const HANDLE outFile = OutputFile(out), errFile = OutputFile(err);
+  const trace::OwnedFile outFile(OutputFile(out)), errFile(OutputFile(err));
   DWORD listenerId = 0;
-  const HANDLE listener = Start(Quoted(WorkPath(L"LumenkeepTrace.exe")) + L" --listen", outFile,
-                                errFile, CREATE_NEW_CONSOLE, &listenerId);
-  CloseHandle(outFile);
-  CloseHandle(errFile);
+  const HANDLE listener = Start(Quoted(WorkPath(L"LumenkeepTrace.exe")) + L" --listen",
+                                outFile.Get(), errFile.Get(), CREATE_NEW_CONSOLE, &listenerId);
   Check(WaitForText(err, "listening"), "the listener listens", "it did not start");
-  const HANDLE nothing = Nul();
-  CheckEqual(0, Finish(Start(ReadRunValue().text, nothing, nothing), 15000),
+  const trace::OwnedFile nothing(Nul());
+  CheckEqual(0, Finish(Start(ReadRunValue().text, nothing.Get(), nothing.Get()), 15000),
              "the logon run's exit code");
-  CloseHandle(nothing);
   Sleep(500);  // the run's last message may still be on its way
   SendCtrlC(listenerId);
   Finish(listener, 10000);

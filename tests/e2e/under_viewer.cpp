@@ -3,6 +3,7 @@
 #include <string>
 
 #include "tests/e2e/scenario.h"
+#include "tools/trace/owned.h"
 
 namespace suite {
 
@@ -44,29 +45,27 @@ ViewerRun RunUnderViewer(const std::wstring& arguments) {
   const std::wstring outputPath = WorkPath(L"viewer-output-" + std::to_wstring(++runs) + L".txt");
 
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  trace::OwnedFile output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   const HANDLE job = NewRunJob();
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = output;
-  startup.hStdError = output;
+  startup.hStdOutput = output.Get();
+  startup.hStdError = output.Get();
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   ViewerRun run;
   bool inJob = false;
-  const HANDLE viewer = output != INVALID_HANDLE_VALUE && job != nullptr
-                            ? Launch(command, startup, 0, job, &inJob)
-                            : nullptr;
+  const trace::OwnedHandle viewer(
+      output && job != nullptr ? Launch(command, startup, 0, job, &inJob) : nullptr);
   const DWORD error = GetLastError();
-  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-  if (viewer == nullptr) {
+  output.Reset();  // the viewer's copy alone: the file is deleted once read
+  if (!viewer) {
     CloseRunJob(job);
     Check(false, "the trace viewer started", "it did not, error " + std::to_string(error));
     return run;
   }
-  run.viewerExited = WaitForSingleObject(viewer, 10000) == WAIT_OBJECT_0;
-  CloseHandle(viewer);
+  run.viewerExited = WaitForSingleObject(viewer.Get(), 10000) == WAIT_OBJECT_0;
   Check(inJob, "the viewer runs in the run's job", "assigning it failed");
   run.strays = ActiveProcesses(job);
   run.leftOver = EndJob(job);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/e2e/suite.h"
+#include "tools/trace/owned.h"
 
 namespace suite {
 
@@ -96,12 +97,11 @@ void CtrlCLeavesTheProgramRunning(bool parentIgnoresCtrlC) {
   DeleteFileW(lingered.c_str());
   const std::wstring viewer =
       Viewer() + L" " + Quoted(Debuggee()) + L" ignore-ctrl-c linger 2000 " + Quoted(lingered);
-  const HANDLE outFile = OutputFile(out);
+  const trace::OwnedFile outFile(OutputFile(out));
   DWORD id = 0;
   const HANDLE started = Start(
       parentIgnoresCtrlC ? Quoted(Debuggee()) + L" ignore-ctrl-c spawn " + Arg(viewer) : viewer,
-      outFile, outFile, CREATE_NEW_CONSOLE, &id);
-  CloseHandle(outFile);
+      outFile.Get(), outFile.Get(), CREATE_NEW_CONSOLE, &id);
   WaitForText(out, "[Glimmer]lingering");
   Run(Quoted(Debuggee()) + L" ctrl-c " + std::to_wstring(id), L"", L"");
   char code[16];
@@ -124,12 +124,11 @@ void ViewerCtrlCAndConsole() {
 
   // In a console, text is written as UTF-16, which the console shows as it is.
   const std::wstring screen = WorkPath(L"screen.txt");
-  const HANDLE nothing = Nul();
+  const trace::OwnedFile nothing(Nul());
   Finish(Start(Quoted(SelfPath()) + L" --screen-of " + Quoted(screen) + L" " +
                    Arg(Viewer() + L" " + Quoted(Debuggee()) + L" wide \"caf\u00e9 na\u00efve\""),
-               nothing, nothing, CREATE_NEW_CONSOLE),
+               nothing.Get(), nothing.Get(), CREATE_NEW_CONSOLE),
          20000);
-  CloseHandle(nothing);
   long shown = 0;
   for (const std::string& line : ReadLines(screen))
     shown += line.find("caf\xC3\xA9 na\xC3\xAFve") != std::string::npos ? 1 : 0;

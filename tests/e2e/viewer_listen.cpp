@@ -19,6 +19,7 @@
 #include <string>
 
 #include "tests/e2e/suite.h"
+#include "tools/trace/owned.h"
 
 namespace suite {
 
@@ -39,14 +40,14 @@ const std::wstring& Err() {
   return path;
 }
 
-// A listener with its output in OUTPUT (a new file Out() when null).
+// A listener with its output in OUTPUT, which it takes and closes once the
+// listener has its own (a new file Out() when null).
 Listener StartListener(const std::wstring& arguments, HANDLE output = nullptr) {
   Listener listener;
-  const HANDLE out = output != nullptr ? output : OutputFile(Out());
-  const HANDLE err = OutputFile(Err());
-  listener.process = Start(Viewer() + L" " + arguments, out, err, CREATE_NEW_CONSOLE, &listener.id);
-  CloseHandle(out);
-  CloseHandle(err);
+  const trace::OwnedFile out(output != nullptr ? output : OutputFile(Out())),
+      err(OutputFile(Err()));
+  listener.process =
+      Start(Viewer() + L" " + arguments, out.Get(), err.Get(), CREATE_NEW_CONSOLE, &listener.id);
   return listener;
 }
 
@@ -74,10 +75,9 @@ long Debuggee(const std::wstring& arguments, const std::wstring& image = L"debug
 // A writer that takes the buffer and holds it for MS ms.
 void HoldChannel(int ms = 2000) {
   const std::wstring held = WorkPath(L"held.txt");
-  const HANDLE out = OutputFile(held);
-  CloseHandle(
-      Start(Quoted(WorkPath(L"debuggee.exe")) + L" hold-channel " + std::to_wstring(ms), out, out));
-  CloseHandle(out);
+  const trace::OwnedFile out(OutputFile(held));
+  CloseHandle(Start(Quoted(WorkPath(L"debuggee.exe")) + L" hold-channel " + std::to_wstring(ms),
+                    out.Get(), out.Get()));
   WaitForText(held, "taken");
 }
 
@@ -95,17 +95,16 @@ std::string SecondsAtMost(ULONGLONG start, ULONGLONG limit) {
 }
 
 // The DACL of a named object opened for reading it, in SDDL.
-std::string DaclOf(HANDLE object) {
+std::string DaclOf(const trace::OwnedHandle& object) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   wchar_t* text = nullptr;
-  GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                  nullptr, &descriptor);
+  GetSecurityInfo(object.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                  nullptr, nullptr, &descriptor);
   ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
                                                        DACL_SECURITY_INFORMATION, &text, nullptr);
   const std::string dacl = text != nullptr ? Utf8(text) : "none";
   LocalFree(text);
   LocalFree(descriptor);
-  CloseHandle(object);
   return dacl;
 }
 
@@ -114,9 +113,10 @@ std::string DaclOf(HANDLE object) {
 void ListenHeldBuffer() {
   const Listener first = Listen(L"--time --listen");
   HoldAt("listening");
-  const Lines dacls = {DaclOf(OpenFileMappingW(READ_CONTROL, FALSE, L"DBWIN_BUFFER")),
-                       DaclOf(OpenEventW(READ_CONTROL, FALSE, L"DBWIN_BUFFER_READY")),
-                       DaclOf(OpenEventW(READ_CONTROL, FALSE, L"DBWIN_DATA_READY"))};
+  const Lines dacls = {
+      DaclOf(trace::OwnedHandle(OpenFileMappingW(READ_CONTROL, FALSE, L"DBWIN_BUFFER"))),
+      DaclOf(trace::OwnedHandle(OpenEventW(READ_CONTROL, FALSE, L"DBWIN_BUFFER_READY"))),
+      DaclOf(trace::OwnedHandle(OpenEventW(READ_CONTROL, FALSE, L"DBWIN_DATA_READY")))};
   std::string got =
       std::regex_replace(Joined(dacls, " "), std::regex("S-1-5-5-[0-9-]+"), "SESSION");
   got = std::regex_replace(got, std::regex("S-1-5-[0-9-]+"), "USER");
@@ -167,10 +167,9 @@ void ListenAfterAnEnded() {
   HoldChannel(3000);
   StopWithCtrlC(ended);
   const Listener next = StartListener(L"--listen");
-  const HANDLE nothing = Nul();
+  const trace::OwnedFile nothing(Nul());
   const HANDLE writer =
-      Start(Quoted(WorkPath(L"debuggee.exe")) + L" timed 30 100", nothing, nothing);
-  CloseHandle(nothing);
+      Start(Quoted(WorkPath(L"debuggee.exe")) + L" timed 30 100", nothing.Get(), nothing.Get());
   WaitUntilListening();
   CheckEqual(1, Count(ReadLines(Err()), "took over the system-wide debug channel, which programs"),
              "a listener after one that ended: it took over the channel the writers held");
@@ -199,10 +198,8 @@ long EndedWritersHeld(const Lines& lines) {
   for (const std::string& line : lines) {
     std::smatch pid;
     if (!std::regex_search(line, pid, std::regex("^([0-9]+) debuggee\\.exe: "))) continue;
-    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(pid[1]));
-    if (process == nullptr) continue;
-    held += WaitForSingleObject(process, 0) == WAIT_OBJECT_0 ? 1 : 0;
-    CloseHandle(process);
+    const trace::OwnedHandle process(OpenProcess(SYNCHRONIZE, FALSE, std::stoul(pid[1])));
+    held += process && WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0 ? 1 : 0;
   }
   return held;
 }
@@ -250,7 +247,7 @@ void ListenOnly() {
 namespace {
 
 struct Reader {
-  HANDLE pipe;
+  HANDLE pipe;      // the reading thread closes it
   HANDLE readWhen;  // an event it waits for before reading, or nullptr
   bool oneLine;     // stops after the first line and closes the pipe
   std::string text;
@@ -271,11 +268,11 @@ DWORD WINAPI Read(void* context) {
 }
 
 // A listener whose output a reader in this process takes as READER says.
-Listener ListenInto(const std::wstring& arguments, Reader& reader, HANDLE* thread) {
+Listener ListenInto(const std::wstring& arguments, Reader& reader, trace::OwnedHandle& thread) {
   HANDLE write = nullptr;
   CreatePipe(&reader.pipe, &write, nullptr, 0);
   const Listener listener = Listen(arguments, write);
-  *thread = CreateThread(nullptr, 0, Read, &reader, 0, nullptr);
+  thread = trace::OwnedHandle(CreateThread(nullptr, 0, Read, &reader, 0, nullptr));
   return listener;
 }
 
@@ -285,18 +282,16 @@ void ListenOutput() {
   // Output that nobody reads until the writer has ended: 200 KB of messages,
   // far more than the pipe holds, do not wait for it. A writer that waited
   // on it would wait out 10 s on a message and not end in 8 s.
-  const HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  Reader late{nullptr, written, false, {}};
-  HANDLE thread = nullptr;
-  const Listener unread = ListenInto(L"--listen", late, &thread);
+  const trace::OwnedHandle written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  Reader late{nullptr, written.Get(), false, {}};
+  trace::OwnedHandle thread;
+  const Listener unread = ListenInto(L"--listen", late, thread);
   const long wrote = Run(Quoted(WorkPath(L"debuggee.exe")) + L" burst 100 2000", L"", L"", 8000);
-  SetEvent(written);
+  SetEvent(written.Get());
   CheckEqual(0, wrote, "100 messages of 2 KB while the output is not read: the writer ended");
   Sleep(500);
   StopWithCtrlC(unread);
-  WaitForSingleObject(thread, 10000);
-  CloseHandle(thread);
-  CloseHandle(written);
+  WaitForSingleObject(thread.Get(), 10000);
   Lines lines;
   for (size_t at = 0; at < late.text.size();) {
     const size_t end = late.text.find('\n', at);
@@ -312,10 +307,9 @@ void ListenOutput() {
   // message ends the listening long before its 20 s. One message a writer,
   // so that no writer waits on a listener that has ended.
   Reader first{nullptr, nullptr, true, {}};
-  const Listener gone = ListenInto(L"--listen 20", first, &thread);
+  const Listener gone = ListenInto(L"--listen 20", first, thread);
   Debuggee(L"burst 1");
-  WaitForSingleObject(thread, 10000);
-  CloseHandle(thread);
+  WaitForSingleObject(thread.Get(), 10000);
   Debuggee(L"burst 1");
   const long code = Finish(gone.process, 10000);
   CheckText("output gone: exit code, its line",

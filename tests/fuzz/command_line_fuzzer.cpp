@@ -5,23 +5,10 @@
 #include <vector>
 
 #include "app/entry.h"
-#include "tests/fuzz/invariants.h"
 #include "tests/fuzz/reference_split.h"
+#include "tests/host/invariants.h"
 #include "tests/host/program_state.h"
-
-// What the first argument asks for, the line split by the reference.
-static Request Requested(const std::vector<std::u16string>& argv) {
-  const std::size_t count = argv.size();
-  Request requested;
-  if (count >= 2) {
-    const std::u16string s = argv[1];
-    if (s == u"-ON" || s == u"-FINISH") requested = {1};
-    if (s == u"-OFF") requested = {0};
-    if (s == u"-ON-AC" || s == u"-OFF-AC") requested = {s == u"-ON-AC" ? 1 : 0, Sources::AC};
-    if (s == u"-ON-DC" || s == u"-OFF-DC") requested = {s == u"-ON-DC" ? 1 : 0, Sources::DC};
-  }
-  return requested;
-}
+#include "tests/host/sim_windows.h"
 
 static std::string Shown(const std::vector<std::u16string>& arguments) {
   std::string shown;
@@ -40,9 +27,8 @@ static void CheckSplit(const std::vector<std::u16string>& expected) {
   char16_t** argv = platform::SplitCommandLine(sim::State().commandLine.c_str(), &count);
   const std::vector<std::u16string> split(argv, argv + count);
   platform::FreeArgumentVector(argv);
-  if (split == expected) return;
-  const std::string wanted = "the arguments " + Shown(expected);
-  Require(false, wanted.c_str(), Shown(split));
+  if (split != expected)
+    Require({"expected the arguments " + Shown(expected) + ", got " + Shown(split)});
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -58,14 +44,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::State().commandLine = line;
   const std::vector<std::u16string> arguments = reference::Split(line);
   CheckSplit(arguments);
-  const Request requested = Requested(arguments);
+  const Request requested = arguments.size() >= 2 ? RequestOf(arguments[1]) : Request{};
   sim::State().vectorsFreed = 0;
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
-  CheckRun(exitCode, driver, requested, true);
-  Require(requested.value < 0 || driver.Count(Method::SetPowerPolicy) == 1,
-          "a known driver command reaching the working driver once",
-          std::to_string(driver.Count(Method::SetPowerPolicy)) + " writes");
+  Require(ExitCodeBroken(exitCode));
+  Require(BrokenInvariants(driver, &requested));
+  if (requested.value >= 0 && driver.Count(Method::SetPowerPolicy) != 1)
+    Require({"expected a known driver command reaching the working driver once, got " +
+             std::to_string(driver.Count(Method::SetPowerPolicy)) + " writes"});
   sim::Reset();
   return 0;
 }

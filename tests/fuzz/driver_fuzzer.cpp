@@ -3,13 +3,13 @@
 // the apartment's answer and the outcome of every driver call in turn.
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/entry.h"
-#include "tests/fuzz/invariants.h"
+#include "tests/host/invariants.h"
 #include "tests/host/program_state.h"
+#include "tests/host/sim_windows.h"
 
 namespace {
 
@@ -62,22 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::Reset();
   ResetProgramState();
   Input in(data, size);
-  // Each switch and what it asks to write.
-  static const struct {
-    const char16_t* text;
-    Request requested;
-  } kSwitches[] = {{u"-ON", {1}},
-                   {u"-OFF", {0}},
-                   {u"-INSTALL", {}},
-                   {u"-FINISH", {1}},
-                   {u"-on", {}},
-                   {u"", {}},
-                   {u"-ON-AC", {1, Sources::AC}},
-                   {u"-OFF-AC", {0, Sources::AC}},
-                   {u"-ON-DC", {1, Sources::DC}},
-                   {u"-OFF-DC", {0, Sources::DC}}};
-  const std::size_t pick = in.Byte() % std::size(kSwitches);
-  sim::State().commandLine = std::u16string(u"Lumenkeep.exe ") + kSwitches[pick].text;
+  const Switch& picked = Switches()[in.Byte() % Switches().size()];
+  sim::State().commandLine = std::u16string(u"Lumenkeep.exe ") + picked.text;
 
   ScriptedDriver driver;
   const auto creation = static_cast<Creation>(in.Byte() % 4);
@@ -96,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
-  CheckRun(exitCode, driver, kSwitches[pick].requested, creation == Creation::Works);
+  Require(ExitCodeBroken(exitCode));
+  Require(BrokenInvariants(driver, &picked.requested));
   sim::Reset();
   return 0;
 }

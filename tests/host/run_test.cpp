@@ -1,8 +1,5 @@
 // Whole runs of the program: the trace, the driver calls, the exit code and
 // the release of everything acquired, for each way the driver can fail.
-#include <array>
-#include <cstring>
-
 #include "adb/adb_client.h"
 #include "tests/common/fault_matrix.h"
 #include "tests/host/test_support.h"
@@ -102,34 +99,13 @@ INSTANTIATE_TEST_SUITE_P(Creation, CreationFailureTest,
 // end-to-end tests play too.
 class DriverFaultTest : public RunTest, public ::testing::WithParamInterface<faults::Row> {};
 
-Method MethodNamed(const std::string& name) {
-  for (const Method m : {Method::PowerApiOpen, Method::PowerApiClose, Method::GetPowerConsCaps,
-                         Method::GetPowerPolicy, Method::SetPowerPolicy})
-    if (Name(m) == name) return m;
-  return Method::NotCalled;
-}
-
-Outcome OutcomeOf(faults::Kind kind) {
-  switch (kind) {
-    case faults::Kind::Hresult:
-      return {sim::kFail, 0};
-    case faults::Kind::ErrorCode:
-      return {0, 5};
-    case faults::Kind::Locked:
-      return {0, 20};
-    case faults::Kind::LockedWithHresult:
-      return {sim::kFail, 20};
-  }
-  return {};
-}
-
 // The setting ends as it was or as asked, never a mix.
 TEST_P(DriverFaultTest, TracesItReleasesEverythingAndExitsZero) {
   const faults::Row& row = GetParam();
   InstallDriver();
   std::vector<Outcome> script(static_cast<std::size_t>(row.nth - 1), Outcome{});
-  script.push_back(OutcomeOf(row.kind));
-  driver.Script(MethodNamed(row.method), script);
+  script.push_back(standin::Describe(row.kind).outcome);
+  driver.Script(standin::MethodNamed(row.method), script);
 
   EXPECT_EQ(0, RunSwitch(std::u16string(row.command.begin(), row.command.end())));
   EXPECT_EQ(row.trace, sim::TraceLines());
@@ -145,60 +121,44 @@ INSTANTIATE_TEST_SUITE_P(EveryCallOfOneSource, DriverFaultTest,
                          [](const auto& info) { return faults::Name(info.param); });
 
 // A switch for one power source, from every setting: that source set, the
-// other written back as read, in one bracket.
+// other written back as read (the write itself is among the invariants).
 struct SourceCase {
-  const char* name;
-  const char16_t* command;
-  bool mains;
-  std::int32_t value;
-  std::int32_t dc = 0, ac = 0;  // the setting before
+  Switch given;
+  std::int32_t dc, ac;  // the setting before
 };
 
 class OneSourceTest : public RunTest, public ::testing::WithParamInterface<SourceCase> {};
 
 TEST_P(OneSourceTest, SetsItsSourceAndKeepsTheOther) {
-  const SourceCase& c = GetParam();
+  const auto& [given, dc, ac] = GetParam();
   InstallDriver();
-  driver.dc = c.dc;
-  driver.ac = c.ac;
-  EXPECT_EQ(0, RunSwitch(c.command));
-  EXPECT_EQ(Join({ProbeTrace(c.dc, c.ac), expected::SetForSource(c.dc, c.ac, true), kRelease}),
+  driver.dc = dc;
+  driver.ac = ac;
+  EXPECT_EQ(0, RunSwitch(given.text));
+  EXPECT_EQ(Join({ProbeTrace(dc, ac), expected::SetForSource(dc, ac, true), kRelease}),
             sim::TraceLines());
-  const std::int32_t dc = c.mains ? c.dc : c.value, ac = c.mains ? c.value : c.ac;
-  EXPECT_EQ(dc, driver.dc) << "DC setting";
-  EXPECT_EQ(ac, driver.ac) << "AC setting";
-  // After the probe's six calls: open, read, write, close on one handle.
-  ASSERT_EQ(11u, driver.calls.size());
-  const std::uint32_t handle = driver.calls[6].handle;
-  for (std::size_t i = 7; i <= 9; ++i) EXPECT_EQ(handle, driver.calls[i].handle) << "call " << i;
-  const Call& write = driver.calls[8];
-  ASSERT_EQ(Method::SetPowerPolicy, write.method);
-  std::array<std::uint8_t, 20> record{};
-  std::memcpy(record.data(), &dc, 4);
-  std::memcpy(record.data() + 4, &ac, 4);
-  EXPECT_EQ(record, write.record) << "DC, AC, then twelve zero bytes";
+  const bool mains = given.requested.sources == Sources::AC;
+  EXPECT_EQ(mains ? dc : given.requested.value, driver.dc) << "DC setting";
+  EXPECT_EQ(mains ? given.requested.value : ac, driver.ac) << "AC setting";
   ExpectBalanced();
 }
 
 std::vector<SourceCase> SourceCases() {
-  const SourceCase switches[] = {{"OnAc", u"-ON-AC", true, 1},
-                                 {"OffAc", u"-OFF-AC", true, 0},
-                                 {"OnDc", u"-ON-DC", false, 1},
-                                 {"OffDc", u"-OFF-DC", false, 0}};
   std::vector<SourceCase> cases;
-  for (SourceCase c : switches)
-    for (const auto& [dc, ac] : {std::pair{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 7}}) {
-      c.dc = dc;
-      c.ac = ac;
-      cases.push_back(c);
-    }
+  for (const Switch& s : Switches())
+    if (s.requested.sources != Sources::Both)
+      for (const auto& [dc, ac] : {std::pair{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 7}})
+        cases.push_back({s, dc, ac});
   return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, OneSourceTest, ::testing::ValuesIn(SourceCases()),
                          [](const auto& info) {
-                           return std::string(info.param.name) + "_From" +
-                                  std::to_string(info.param.dc) + std::to_string(info.param.ac);
+                           std::string name;
+                           for (const char16_t* c = info.param.given.text; *c != 0; ++c)
+                             if (*c != u'-') name += static_cast<char>(*c);
+                           return name + "_From" + std::to_string(info.param.dc) +
+                                  std::to_string(info.param.ac);
                          });
 
 TEST_F(RunTest, ApartmentThatCannotBeEnteredIsNotLeftButTheRunGoesOn) {

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/common/expected_trace.h"
+#include "tests/host/invariants.h"
 #include "tests/host/scripted_driver.h"
 #include "tests/host/sim_windows.h"
 
@@ -24,13 +26,15 @@ class LumenkeepTest : public ::testing::Test {
   // Runs with the program path followed by `switchText`.
   int RunSwitch(const std::u16string& switchText);
 
-  // Checks that hold after every run: each successful open closed once, no
-  // close without one, no call after the final release, the object released
-  // once, the apartment left as often as entered, every vector freed.
+  // Checks what must hold after every run (tests/host/invariants.h); after
+  // RunSwitch, the write against what the switch asks.
   void ExpectBalanced();
 
   ScriptedDriver driver;
   sim::Windows& windows = sim::State();
+
+ private:
+  std::optional<Request> requested_;
 };
 
 using expected::Bracket;
