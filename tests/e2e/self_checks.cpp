@@ -13,6 +13,7 @@
 
 #include "tests/e2e/registry.h"
 #include "tests/e2e/scenario.h"
+#include "tools/trace/owned.h"
 
 namespace suite {
 
@@ -27,18 +28,18 @@ bool NoFolderOfRun(DWORD id) {
 long ProgramsOfRun(DWORD id) {
   const std::wstring folder = WorkDirOf(id) + L"\\";
   long n = 0;
-  const HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  // A failed snapshot is INVALID_HANDLE_VALUE, as for a file.
+  const trace::OwnedFile all(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry = {sizeof entry};
-  for (BOOL more = Process32FirstW(all, &entry); more; more = Process32NextW(all, &entry)) {
-    const HANDLE process =
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+  for (BOOL more = Process32FirstW(all.Get(), &entry); more;
+       more = Process32NextW(all.Get(), &entry)) {
+    const trace::OwnedHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
     wchar_t path[MAX_PATH] = {};
     DWORD size = MAX_PATH;
-    if (process != nullptr && QueryFullProcessImageNameW(process, 0, path, &size))
+    if (process && QueryFullProcessImageNameW(process.Get(), 0, path, &size))
       n += _wcsnicmp(path, folder.c_str(), folder.size()) == 0 ? 1 : 0;
-    if (process != nullptr) CloseHandle(process);
   }
-  CloseHandle(all);
   return n;
 }
 
@@ -61,11 +62,9 @@ Seen Look(const std::wstring& extraClassKey = L"") {
 // A run of the suite started by this one, which lends it its lock
 // meanwhile; Finish(…) then TakeLockBack() end it.
 HANDLE StartSuite(const std::wstring& arguments, const std::wstring& out, DWORD flags, DWORD* id) {
-  const HANDLE outFile = OutputFile(out);
+  const trace::OwnedFile outFile(OutputFile(out));
   LendLock();
-  const HANDLE run = Start(Quoted(SelfPath()) + L" " + arguments, outFile, outFile, flags, id);
-  CloseHandle(outFile);
-  return run;
+  return Start(Quoted(SelfPath()) + L" " + arguments, outFile.Get(), outFile.Get(), flags, id);
 }
 
 long RunSuite(const std::wstring& arguments, const std::wstring& out, DWORD* id = nullptr,
@@ -100,7 +99,8 @@ void RealDriverGuard() {
   const std::wstring fakeKey = L"CLSID\\{0E5D2C1B-4A3F-4E6D-8B7A-9C0D1E2F3A4B}";
   const std::wstring nameKey = std::wstring(kClassName) + L"\\CLSID";
   const SavedKey classBefore = Save(classesRoot, kClassName);
-  const HKEY user = OpenClasses(false);
+  const trace::OwnedKey owned(OpenClasses(false));
+  const HKEY user = owned.Get();
   const SavedKey userBefore = Save(user, kClassName);
   SetText(user, nameKey.c_str(), nullptr, kStandInClassId);
   SetText(classesRoot, (fakeKey + L"\\InprocServer32").c_str(), nullptr, L"C:\\driver\\real.dll");
@@ -124,7 +124,6 @@ void RealDriverGuard() {
         "... and the other driver's registration is as before, like the rest", "something differs");
   Restore(SavedKey{classesRoot, fakeKey});
   Restore(classBefore);
-  RegCloseKey(user);
 }
 
 // A second run beside this one is refused. Ctrl+C in the middle of a run
@@ -136,9 +135,9 @@ void InterruptedRun() {
   const Seen before = Look();
   const std::wstring out = WorkPath(L"interrupted.txt");
   DWORD id = 0;
-  const HANDLE outFile = OutputFile(out);
-  Finish(Start(Quoted(SelfPath()) + L" --all", outFile, outFile, 0, &id), 15000);
-  CloseHandle(outFile);
+  trace::OwnedFile outFile(OutputFile(out));
+  Finish(Start(Quoted(SelfPath()) + L" --all", outFile.Get(), outFile.Get(), 0, &id), 15000);
+  outFile.Reset();
   CheckText("a second run beside this one: its lines",
             "e2e_tests: another run of the suite is "
             "under way; changed nothing",

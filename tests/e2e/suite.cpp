@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <regex>
 
+#include "tools/trace/owned.h"
+
 namespace suite {
 
 namespace {
@@ -212,8 +214,7 @@ HANDLE Launch(const std::wstring& command, STARTUPINFOW& startup, DWORD flags, H
                             ? AssignProcessToJobObject(job, process.hProcess)
                             : suiteInJob || AssignProcessToJobObject(suite, process.hProcess);
   if (inJob != nullptr) *inJob = assigned;
-  ResumeThread(process.hThread);
-  CloseHandle(process.hThread);
+  ResumeThread(trace::OwnedHandle(process.hThread).Get());
   return process.hProcess;
 }
 
@@ -228,7 +229,8 @@ void HoldAt(const std::string& point, bool set) {
 // The handles are inheritable only while the program starts, so that no
 // other program started meanwhile holds them (and keeps a pipe open).
 HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, DWORD* id) {
-  const HANDLE in = Nul();
+  const trace::OwnedFile nul(Nul());
+  const HANDLE in = nul.Get();
   for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 1);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -240,7 +242,6 @@ HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, D
   const HANDLE process = Launch(command, startup, flags, nullptr);
   const DWORD error = GetLastError();
   for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
-  CloseHandle(in);
   if (process == nullptr) {
     printf("Test failed: starting %s: error %lu\n", Narrow(command).c_str(), error);
     return nullptr;
@@ -263,11 +264,13 @@ long Finish(HANDLE process, DWORD ms) {
 }
 
 long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err, DWORD ms) {
-  const HANDLE outFile = out.empty() ? Nul() : OutputFile(out);
-  const HANDLE errFile = err.empty() ? Nul() : err == out ? outFile : OutputFile(err);
-  const HANDLE process = Start(command, outFile, errFile);
-  CloseHandle(outFile);
-  if (errFile != outFile) CloseHandle(errFile);
+  trace::OwnedFile outFile(out.empty() ? Nul() : OutputFile(out));
+  trace::OwnedFile errFile(err.empty()  ? Nul()
+                           : err == out ? INVALID_HANDLE_VALUE
+                                        : OutputFile(err));
+  const HANDLE process = Start(command, outFile.Get(), errFile ? errFile.Get() : outFile.Get());
+  outFile.Reset();
+  errFile.Reset();
   return Finish(process, ms);
 }
 
@@ -285,11 +288,10 @@ bool WaitForText(const std::wstring& path, const std::string& text, DWORD ms) {
 }
 
 void SendCtrlC(DWORD processId) {
-  const HANDLE nothing = Nul();
-  Finish(Start(Quoted(SelfPath()) + L" --ctrl-c " + std::to_wstring(processId), nothing, nothing,
-               DETACHED_PROCESS),
+  const trace::OwnedFile nothing(Nul());
+  Finish(Start(Quoted(SelfPath()) + L" --ctrl-c " + std::to_wstring(processId), nothing.Get(),
+               nothing.Get(), DETACHED_PROCESS),
          10000);
-  CloseHandle(nothing);
 }
 
 int CtrlCHelper(DWORD processId) {
@@ -301,9 +303,10 @@ int CtrlCHelper(DWORD processId) {
 
 int ScreenHelper(const std::wstring& path, const std::wstring& command) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  const HANDLE screen =
-      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  &inherit, OPEN_EXISTING, 0, nullptr);
+  const trace::OwnedFile console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                             OPEN_EXISTING, 0, nullptr));
+  const HANDLE screen = console.Get();
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -315,9 +318,8 @@ int ScreenHelper(const std::wstring& path, const std::wstring& command) {
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process))
     return 1;
-  WaitForSingleObject(process.hProcess, 20000);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  const trace::OwnedHandle thread(process.hThread), program(process.hProcess);
+  WaitForSingleObject(program.Get(), 20000);
   CONSOLE_SCREEN_BUFFER_INFO info = {};
   GetConsoleScreenBufferInfo(screen, &info);
   std::wstring shown;
@@ -328,7 +330,6 @@ int ScreenHelper(const std::wstring& path, const std::wstring& command) {
                                 &read);
     shown += text.substr(0, text.find_last_not_of(L' ') + 1) + L"\n";
   }
-  CloseHandle(screen);
   const std::string bytes = Utf8(shown);
   FILE* file = _wfopen(path.c_str(), L"wb");
   if (file == nullptr) return 1;
