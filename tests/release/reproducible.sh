@@ -21,7 +21,7 @@ mkdir -p "$scratch/$copy"
 # At a low priority: the test command runs it beside the timed end-to-end
 # checks of the other build.
 (cd "$scratch/$copy" && cmake --preset windows-x86 >/dev/null &&
-   env -u SOURCE_DATE_EPOCH nice cmake --build --preset windows-x86 \
+   env -u SOURCE_DATE_EPOCH nice -n 19 cmake --build --preset windows-x86 -j2 \
      --target Lumenkeep LumenkeepTrace e2e_tests driver-standin debuggee >/dev/null &&
    cmake --build --preset windows-x86 --target package >/dev/null) ||
   { echo "Test failed: cannot build in $scratch/$copy"; exit 1; }
