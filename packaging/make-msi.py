@@ -15,7 +15,9 @@ the same bytes:
 - the summary's creation and save times, which wixl takes from the clock,
   and the files' times in the embedded cabinet, which it takes from the
   files, are the commit's time, found as make-zip.py finds the zip's. wixl
-  runs under faketime for the clock.
+  runs under faketime with the clock stopped at that time ("-f"): the plain
+  form starts a running clock there, and a wixl slowed by a busy machine
+  would stamp a second or two later.
 """
 import hashlib
 import importlib
@@ -65,7 +67,7 @@ def main():
 
         clock = time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(when))
         env = dict(os.environ, TZ="UTC")
-        subprocess.run(["faketime", clock, "wixl", "-a", "x86", "-D", f"Version={version}",
+        subprocess.run(["faketime", "-f", clock, "wixl", "-a", "x86", "-D", f"Version={version}",
                         "-D", f"ProductCode={code('Lumenkeep ' + version)}", "-o", msi,
                         staged_wxs],
                        cwd=folder, env=env, check=True)

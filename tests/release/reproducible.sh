@@ -32,5 +32,10 @@ for file in Lumenkeep.exe LumenkeepTrace.exe "$zip" "${zip%.zip}.msi" "${zip%.zi
   check "sha256 of $file built in $copy" "$(sha "$build/$file")" \
     "$(sha "$scratch/$copy/build/windows-x86/$file")"
 done
+# Stamped with the commit's time to the second, however slowly the packaging
+# ran: a clock that runs on from that time would make two builds differ.
+created=$(TZ=UTC msiinfo suminfo "$build/${zip%.zip}.msi" | sed -n 's/^Created: //p')
+check "creation time of ${zip%.zip}.msi, seconds since 1970" "$SOURCE_DATE_EPOCH" \
+  "$(TZ=UTC date -d "$created" +%s 2>&1)"
 rm -rf "$scratch"
 summary "reproducible build"
