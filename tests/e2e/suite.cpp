@@ -1,5 +1,6 @@
 #include "tests/e2e/suite.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 
@@ -12,6 +13,7 @@ namespace {
 int failures = 0;
 int passes = 0;
 volatile LONG interrupted = 0;
+std::wstring workDirName;
 
 }  // namespace
 
@@ -56,12 +58,6 @@ int Passes() { return passes; }
 bool Interrupted() { return interrupted != 0; }
 void Interrupt() { InterlockedExchange(&interrupted, 1); }
 
-namespace {
-
-std::wstring workDirName;
-
-}  // namespace
-
 void SetWorkDirName(const std::wstring& name) { workDirName = name; }
 
 std::wstring TempPath(const std::wstring& name) {
@@ -102,25 +98,37 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
-// The lines of a file, without their line ends.
-Lines ReadLines(const std::wstring& path) {
-  Lines lines;
+std::string ReadBytes(const std::wstring& path) {
+  std::string bytes;
   FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return lines;
-  std::string line;
-  for (int c = fgetc(file); c != EOF; c = fgetc(file)) {
-    if (c != '\n') {
-      line += static_cast<char>(c);
-      continue;
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    line.clear();
-  }
-  if (!line.empty()) lines.push_back(line);
+  if (file == nullptr) return bytes;
+  char buffer[4096];
+  for (size_t n = 0; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
   fclose(file);
+  return bytes;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  FILE* file = _wfopen(path.c_str(), L"wb");
+  if (file == nullptr) return false;
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  return true;
+}
+
+// A CR before a line's LF is part of its end; a last line may have none.
+Lines SplitLines(const std::string& text) {
+  Lines lines;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    const bool cr = end < text.size() && end > at && text[end - 1] == '\r';
+    lines.push_back(text.substr(at, end - at - (cr ? 1 : 0)));
+    at = end + 1;
+  }
   return lines;
 }
+
+Lines ReadLines(const std::wstring& path) { return SplitLines(ReadBytes(path)); }
 
 std::string Joined(const Lines& lines, const std::string& separator) {
   std::string out;
@@ -139,15 +147,23 @@ long Count(const Lines& lines, const std::string& pattern) {
 
 std::wstring Viewer() { return Quoted(WorkPath(L"LumenkeepTrace.exe")); }
 
+std::wstring Debuggee(const std::wstring& arguments, const std::wstring& image) {
+  return Quoted(WorkPath(image)) + L" " + arguments;
+}
+
 HANDLE OutputFile(const std::wstring& path) {
   return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+namespace {
+
 HANDLE Nul() {
   return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                      nullptr, OPEN_EXISTING, 0, nullptr);
 }
+
+}  // namespace
 
 std::wstring Arg(const std::wstring& text) {
   std::wstring out = L"\"";
@@ -263,19 +279,18 @@ long Finish(HANDLE process, DWORD ms) {
   return static_cast<LONG>(code);
 }
 
-long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err, DWORD ms) {
-  trace::OwnedFile outFile(out.empty() ? Nul() : OutputFile(out));
-  trace::OwnedFile errFile(err.empty()  ? Nul()
-                           : err == out ? INVALID_HANDLE_VALUE
-                                        : OutputFile(err));
-  const HANDLE process = Start(command, outFile.Get(), errFile ? errFile.Get() : outFile.Get());
-  outFile.Reset();
-  errFile.Reset();
-  return Finish(process, ms);
+// The program's copies alone stay open once it has started.
+HANDLE Start(const std::wstring& command, const std::wstring& out, const std::wstring& err,
+             DWORD flags, DWORD* id) {
+  const trace::OwnedFile outFile(out.empty() ? Nul() : OutputFile(out));
+  const trace::OwnedFile errFile(err.empty()  ? Nul()
+                                 : err == out ? INVALID_HANDLE_VALUE
+                                              : OutputFile(err));
+  return Start(command, outFile.Get(), errFile ? errFile.Get() : outFile.Get(), flags, id);
 }
 
-long RunTo(const std::wstring& command, const std::wstring& path, DWORD ms) {
-  return Run(command, path, path, ms);
+long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err, DWORD ms) {
+  return Finish(Start(command, out, err), ms);
 }
 
 bool WaitForText(const std::wstring& path, const std::string& text, DWORD ms) {
@@ -288,17 +303,8 @@ bool WaitForText(const std::wstring& path, const std::string& text, DWORD ms) {
 }
 
 void SendCtrlC(DWORD processId) {
-  const trace::OwnedFile nothing(Nul());
-  Finish(Start(Quoted(SelfPath()) + L" --ctrl-c " + std::to_wstring(processId), nothing.Get(),
-               nothing.Get(), DETACHED_PROCESS),
+  Finish(Start(Debuggee(L"ctrl-c " + std::to_wstring(processId)), L"", L"", DETACHED_PROCESS),
          10000);
-}
-
-int CtrlCHelper(DWORD processId) {
-  FreeConsole();
-  if (!AttachConsole(processId)) return 1;
-  SetConsoleCtrlHandler(nullptr, TRUE);  // not this helper
-  return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) ? 0 : 1;
 }
 
 int ScreenHelper(const std::wstring& path, const std::wstring& command) {
@@ -330,12 +336,7 @@ int ScreenHelper(const std::wstring& path, const std::wstring& command) {
                                 &read);
     shown += text.substr(0, text.find_last_not_of(L' ') + 1) + L"\n";
   }
-  const std::string bytes = Utf8(shown);
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  if (file == nullptr) return 1;
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
-  return 0;
+  return WriteBytes(path, Utf8(shown)) ? 0 : 1;
 }
 
 }  // namespace suite
