@@ -89,6 +89,14 @@ HKEY OpenClassesIn(bool perMachine, DWORD view, REGSAM access = KEY_ALL_ACCESS) 
   return classes;
 }
 
+std::wstring RegisteredClassId(HKEY classes) {
+  wchar_t id[64] = {};
+  DWORD size = sizeof id - sizeof(wchar_t);
+  RegGetValueW(classes, (std::wstring(kClassName) + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ,
+               nullptr, id, &size);
+  return id;
+}
+
 bool perMachine = false;
 
 bool UnderWine() {
@@ -116,14 +124,6 @@ bool ChooseClassesRoot() {
                       : "per user");
   classesRoot = OpenClasses(perMachine);
   return classesRoot != nullptr;
-}
-
-std::wstring RegisteredClassId(HKEY classes) {
-  wchar_t id[64] = {};
-  DWORD size = sizeof id - sizeof(wchar_t);
-  RegGetValueW(classes, (std::wstring(kClassName) + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ,
-               nullptr, id, &size);
-  return id;
 }
 
 std::wstring OtherDriver() {

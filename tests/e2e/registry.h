@@ -53,7 +53,6 @@ extern HKEY classesRoot;  // where this run registers the stand-in, once chosen
 // scenario has deleted it or narrowed its permissions.
 bool Disposable();
 bool ChooseClassesRoot();
-std::wstring RegisteredClassId(HKEY classes);
 // A driver other than the stand-in registered per user or per machine,
 // "" when none: each read on its own, since the merged view shows only one.
 std::wstring OtherDriver();

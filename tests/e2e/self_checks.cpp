@@ -111,8 +111,7 @@ void RealDriverGuard() {
   const Lines said = ReadLines(out);
   CheckText("--all with another driver registered: exit code, lines", "3 1",
             std::to_string(code) + " " + std::to_string(said.size()));
-  CheckText("... its line", "e2e_tests: the driver's class",
-            said.empty() ? "" : said[0].substr(0, 29));
+  CheckText("... its line", "e2e_tests: the driver's class", First(said).substr(0, 29));
   Check(Look(fakeKey) == before, "... and it changed nothing in the registry",
         "it changed something");
   Check(NoFolderOfRun(id), "... nor made its folder", "it did");
@@ -148,8 +147,7 @@ void InterruptedRun() {
   CheckEqual(kInterruptedCode, Finish(run, 15000), "exit code after Ctrl+C");
   TakeLockBack();
   const Lines said = ReadLines(out);
-  CheckText("its last line", "interrupted: everything it changed is put back",
-            said.empty() ? "" : said.back());
+  CheckText("its last line", "interrupted: everything it changed is put back", Last(said));
   RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Added meanwhile");
   Check(Count(said, "kept") == 0 && Look() == before,
         "a value another program added survived; all else as before the run, permissions too",

@@ -248,13 +248,12 @@ HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, D
   const trace::OwnedFile nul(Nul());
   const HANDLE in = nul.Get();
   for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 1);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
+  STARTUPINFOW startup = {.cb = sizeof startup,
+                          .dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW,
+                          .wShowWindow = SW_HIDE,
+                          .hStdInput = in,
+                          .hStdOutput = out,
+                          .hStdError = err};
   const HANDLE process = Launch(command, startup, flags, nullptr);
   const DWORD error = GetLastError();
   for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
@@ -313,12 +312,11 @@ int ScreenHelper(const std::wstring& path, const std::wstring& command) {
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                              OPEN_EXISTING, 0, nullptr));
   const HANDLE screen = console.Get();
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = screen;
-  startup.hStdError = screen;
+  STARTUPINFOW startup = {.cb = sizeof startup,
+                          .dwFlags = STARTF_USESTDHANDLES,
+                          .hStdInput = GetStdHandle(STD_INPUT_HANDLE),
+                          .hStdOutput = screen,
+                          .hStdError = screen};
   PROCESS_INFORMATION process = {};
   std::wstring line = command;
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,

@@ -3,6 +3,7 @@
 // long messages, --time, --only, the program's exit code, the programs it
 // starts and a batch file's, Ctrl+C that leaves the program to finish, text
 // in a console, help, and bad use.
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -47,9 +48,7 @@ void ViewerLines() {
                static_cast<long>(First(View(Debuggee(L"long-ansi " + std::to_wstring(n)))).size()),
                "8-bit message of " + std::to_string(n) + " characters: line length");
   const std::string first = First(View(Debuggee(L"long-wide 70000")));
-  const size_t shown = first.find_first_not_of('w') == std::string::npos
-                           ? first.size()
-                           : first.find_first_not_of('w');
+  const size_t shown = std::min(first.find_first_not_of('w'), first.size());
   if (shown == 70000)
     CheckText("UTF-16 message of 70000 characters shown whole", "www", first.substr(0, 3));
   else
