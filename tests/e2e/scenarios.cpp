@@ -1,8 +1,6 @@
 // The families of scenarios of Lumenkeep.exe, one row a scenario, and the
 // next logon.
 #include <windows.h>
-// after windows.h
-#include <sddl.h>
 
 #include <cstdio>
 #include <string>
