@@ -156,15 +156,6 @@ HANDLE OutputFile(const std::wstring& path) {
                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-namespace {
-
-HANDLE Nul() {
-  return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     nullptr, OPEN_EXISTING, 0, nullptr);
-}
-
-}  // namespace
-
 std::wstring Arg(const std::wstring& text) {
   std::wstring out = L"\"";
   size_t slashes = 0;
@@ -177,6 +168,11 @@ std::wstring Arg(const std::wstring& text) {
 }
 
 namespace {
+
+HANDLE Nul() {
+  return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+}
 
 HANDLE KillOnClose() {
   const HANDLE job = CreateJobObjectW(nullptr, nullptr);
