@@ -65,9 +65,9 @@ bool RunChild(const std::wstring& command, BOOL inheritHandles, DWORD& pid, DWOR
   return true;
 }
 
-int Spawn(const wchar_t* command) {
-  DWORD pid = 0, code = 0;
-  return RunChild(command, TRUE, pid, code) ? static_cast<int>(code) : 99;
+std::wstring SelfPath() {
+  wchar_t path[MAX_PATH];
+  return std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
 }
 
 // Takes "buffer ready" and never signals "data ready"; prints "taken" once
@@ -122,9 +122,7 @@ DWORD WINAPI WriteSteadily(void* context) {
 // N children one after another, beside a steady writer when STEADY_GAP_MS is
 // given; counts the children that got an id an earlier one had.
 int Writers(long n, DWORD steadyGapMs) {
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  const std::wstring command = L"\"" + std::wstring(self) + L"\" timed 1 0 quiet";
+  const std::wstring command = L"\"" + SelfPath() + L"\" timed 1 0 quiet";
   Steady steady{steadyGapMs};
   const HANDLE thread =
       steadyGapMs != 0 ? CreateThread(nullptr, 0, WriteSteadily, &steady, 0, nullptr) : nullptr;
@@ -173,13 +171,6 @@ int Probe(const wchar_t* image) {
   }
 }
 
-std::wstring OwnImageName() {
-  wchar_t path[MAX_PATH];
-  const DWORD size = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  const std::wstring full(path, size);
-  return full.substr(full.find_last_of(L'\\') + 1);
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -213,7 +204,8 @@ int wmain(int argc, wchar_t** argv) {
   } else if (mode == L"wide" && argc > 2) {
     OutputDebugStringW(argv[2]);
   } else if (mode == L"whoami") {
-    OutputDebugStringW((L"I am " + OwnImageName()).c_str());
+    const std::wstring self = SelfPath();
+    OutputDebugStringW((L"I am " + self.substr(self.find_last_of(L'\\') + 1)).c_str());
   } else if (mode == L"linger" && argc > 3) {
     OutputDebugStringA("[Glimmer]lingering");
     Sleep(static_cast<DWORD>(n));
@@ -242,7 +234,8 @@ int wmain(int argc, wchar_t** argv) {
       Sleep(static_cast<DWORD>(n));
     }
   } else if (mode == L"spawn" && argc > 2) {
-    return Spawn(argv[2]);
+    DWORD pid = 0, code = 0;
+    return RunChild(argv[2], TRUE, pid, code) ? static_cast<int>(code) : 99;
   } else {
     fprintf(stderr,
             "usage: debuggee forge | long-wide N | long-ansi N | break | exit N | burst N [PAD] |"

@@ -50,7 +50,6 @@
 #include "tests/e2e/registry.h"
 #include "tests/e2e/scenario.h"
 #include "tests/e2e/suite.h"
-#include "tools/trace/owned.h"
 
 namespace {
 
@@ -60,11 +59,6 @@ const wchar_t* const kSuiteFiles[] = {L"Lumenkeep.exe", L"LumenkeepTrace.exe",
                                       L"driver-standin.dll", L"debuggee.exe"};
 
 // ---- preparing the run and putting everything back ----
-
-void RemoveWorkDir() {
-  Check(RemoveFolder(WorkDir()), "the suite's folder removed",
-        "it is still there: " + Narrow(WorkDir()));
-}
 
 HANDLE otherProgram = nullptr;
 
@@ -119,9 +113,7 @@ int SetUp(bool shadow) {
   Check(CallStandIn("DllRegisterServer"), "the stand-in registered", "it could not be");
   // Another program writes debug output throughout, as on a person's PC.
   CopyFileW(WorkPath(L"debuggee.exe").c_str(), WorkPath(L"other-program.exe").c_str(), FALSE);
-  const trace::OwnedFile nothing(Nul());
-  otherProgram =
-      Start(Quoted(WorkPath(L"other-program.exe")) + L" chatter 100", nothing.Get(), nothing.Get());
+  otherProgram = Start(Quoted(WorkPath(L"other-program.exe")) + L" chatter 100", L"", L"");
   HoldAt("set-up");
   return 0;
 }
@@ -132,7 +124,8 @@ void PutBack() {
   RestoreRunKey();
   Check(PutBackRegistry(), "registrations, Run key and value, stand-in state as before",
         "something differs; its record is kept for the next run");
-  RemoveWorkDir();
+  Check(RemoveFolder(WorkDir()), "the suite's folder removed",
+        "it is still there: " + Narrow(WorkDir()));
 }
 
 // ---- the families ----
@@ -183,7 +176,6 @@ int LogonStep(const std::wstring& step, const wchar_t* file) {
 int wmain(int argc, wchar_t** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   const std::wstring first = argc > 1 ? argv[1] : L"";
-  if (argc == 3 && first == L"--ctrl-c") return CtrlCHelper(wcstoul(argv[2], nullptr, 10));
   if (argc == 4 && first == L"--screen-of") return ScreenHelper(argv[2], argv[3]);
   if (argc == 2 && first == L"--put-back") {
     if (!TakeLock()) return printf("e2e_tests: another run of the suite is under way\n"), 4;

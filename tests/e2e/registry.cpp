@@ -89,7 +89,19 @@ HKEY OpenClassesIn(bool perMachine, DWORD view, REGSAM access = KEY_ALL_ACCESS) 
   return classes;
 }
 
+std::wstring RegisteredClassId(HKEY classes) {
+  wchar_t id[64] = {};
+  DWORD size = sizeof id - sizeof(wchar_t);
+  RegGetValueW(classes, (std::wstring(kClassName) + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ,
+               nullptr, id, &size);
+  return id;
+}
+
 bool perMachine = false;
+
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
 
 }  // namespace
 
@@ -97,17 +109,13 @@ HKEY classesRoot = nullptr;
 
 HKEY OpenClasses(bool machine) { return OpenClassesIn(machine, kView); }
 
-// Wine 8 uses no per-user class registration, and Windows ignores them for
-// an elevated process: both get the stand-in per machine.
-bool UnderWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 bool Disposable() {
   const char* set = getenv("LUMENKEEP_E2E_DISPOSABLE");
   return UnderWine() || (set != nullptr && strcmp(set, "1") == 0);
 }
 
+// Wine 8 uses no per-user class registration, and Windows ignores them for
+// an elevated process: both get the stand-in per machine.
 bool ChooseClassesRoot() {
   perMachine = UnderWine() || Elevated();
   printf("driver stand-in registered in %s\\Software\\Classes (%s)\n", perMachine ? "HKLM" : "HKCU",
@@ -116,14 +124,6 @@ bool ChooseClassesRoot() {
                       : "per user");
   classesRoot = OpenClasses(perMachine);
   return classesRoot != nullptr;
-}
-
-std::wstring RegisteredClassId(HKEY classes) {
-  wchar_t id[64] = {};
-  DWORD size = sizeof id - sizeof(wchar_t);
-  RegGetValueW(classes, (std::wstring(kClassName) + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ,
-               nullptr, id, &size);
-  return id;
 }
 
 std::wstring OtherDriver() {
@@ -377,19 +377,6 @@ bool WriteWhole(const std::wstring& path, const std::vector<BYTE>& bytes) {
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-std::vector<BYTE> ReadWhole(const std::wstring& path) {
-  std::vector<BYTE> bytes;
-  const trace::OwnedFile file(
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return bytes;
-  bytes.resize(GetFileSize(file.Get(), nullptr));
-  DWORD read = 0;
-  if (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
-    read = 0;
-  bytes.resize(read);
-  return bytes;
-}
-
 const Value* Find(const SavedKey& key, const wchar_t* name) {
   for (const Value& value : key.values)
     if (value.name == name) return &value;
@@ -503,7 +490,8 @@ bool PutBackEndedRuns() {
       continue;
     Found f;
     trace::OwnedKey classes;
-    const bool whole = Decode(ReadWhole(path), f, classes);
+    const std::string bytes = ReadBytes(path);
+    const bool whole = Decode(std::vector<BYTE>(bytes.begin(), bytes.end()), f, classes);
     const bool back = whole && classes && PutBack(f, classes.Get());
     if (back) {
       DeleteFileW(path.c_str());

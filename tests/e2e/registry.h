@@ -49,12 +49,10 @@ void Restore(const SavedKey& saved);
 // build's registry view; nullptr when it cannot be opened.
 HKEY OpenClasses(bool perMachine);
 extern HKEY classesRoot;  // where this run registers the stand-in, once chosen
-bool UnderWine();
 // Whether this machine may lose whatever is written to the Run key while a
 // scenario has deleted it or narrowed its permissions.
 bool Disposable();
 bool ChooseClassesRoot();
-std::wstring RegisteredClassId(HKEY classes);
 // A driver other than the stand-in registered per user or per machine,
 // "" when none: each read on its own, since the merged view shows only one.
 std::wstring OtherDriver();

@@ -17,8 +17,7 @@ const long kInterruptedCode = static_cast<LONG>(0xC000013A);
 
 // ---- the stand-in's configuration and state (standin.cpp) ----
 
-void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& value,
-             DWORD type = REG_SZ);
+void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& value);
 long GetNumber(const wchar_t* name);
 bool CallStandIn(const char* function);
 

@@ -1,8 +1,6 @@
 // The families of scenarios of Lumenkeep.exe, one row a scenario, and the
 // next logon.
 #include <windows.h>
-// after windows.h
-#include <sddl.h>
 
 #include <cstdio>
 #include <string>
@@ -44,8 +42,6 @@ void PutRunValue() {
   SetText(HKEY_CURRENT_USER, kRunKey, kRunValue, L"\"C:\\old place\\Lumenkeep.exe\" -FINISH");
 }
 
-void DeleteRunValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue); }
-
 // The Run key's permissions narrowed to reading it and setting values, as a
 // locked-down machine may have them; the handle that narrowed them puts the
 // old ones back, whatever the run did.
@@ -68,19 +64,6 @@ void RestrictRunKey() {
   CheckEqual(ERROR_ACCESS_DENIED, full, "opening the narrowed Run key with full access");
 }
 
-}  // namespace
-
-void RestoreRunKey() {
-  if (!restrictedRunKey) return;
-  CheckEqual(ERROR_SUCCESS,
-             RegSetKeySecurity(restrictedRunKey.Get(), DACL_SECURITY_INFORMATION,
-                               savedRunKeySecurity.data()),
-             "restoring the Run key's permissions");
-  restrictedRunKey.Reset();
-}
-
-namespace {
-
 std::wstring FinishCommand() { return Quoted(WorkPath(L"Lumenkeep.exe")) + L" -FINISH"; }
 
 void CheckRunValueWritten() {
@@ -100,6 +83,15 @@ void CheckRunValueGone() {
 }
 
 }  // namespace
+
+void RestoreRunKey() {
+  if (!restrictedRunKey) return;
+  CheckEqual(ERROR_SUCCESS,
+             RegSetKeySecurity(restrictedRunKey.Get(), DACL_SECURITY_INFORMATION,
+                               savedRunKeySecurity.data()),
+             "restoring the Run key's permissions");
+  restrictedRunKey.Reset();
+}
 
 using namespace expected;
 
@@ -128,11 +120,11 @@ std::vector<Scenario> SwitchScenarios() {
 const Lines kLoadThenSet = Join({kLoadFailed, {"[Glimmer]SetIntelADB"}, kRelease});
 
 // Every open reports the lock: nothing but the traces happens.
-Lines LockedThroughout() {
+Lines LockedThroughout(const char* set = "SetIntelADB") {
   return Join({kLoad,
                OpenFailed("GetIntelADBCapabilities", kOpenLock),
                {kCapsOpenFail},
-               OpenFailed("SetIntelADB", kOpenLock),
+               OpenFailed(set, kOpenLock),
                kRelease});
 }
 
@@ -254,6 +246,13 @@ std::vector<Scenario> CapabilityScenarios() {
   return s;
 }
 
+// The stand-in, failing one call as ROW says.
+Driver Failing(const faults::Row& row) {
+  const std::string fault =
+      row.method + " " + std::to_string(row.nth) + " " + standin::Describe(row.kind).word;
+  return {.faults = {std::wstring(fault.begin(), fault.end())}};
+}
+
 // The switches for one power source, from DC=1, AC=1 and from DC=0, AC=0:
 // the named source set, the other kept. A lock, and a few failures of the
 // one-source write's calls from the matrix, leave the setting as it was.
@@ -278,22 +277,14 @@ std::vector<Scenario> OneSourceScenarios() {
   s.push_back({"one-source-locked",
                {.locked = 1},
                L"-OFF-AC",
-               Expect{Join({kLoad,
-                            OpenFailed("GetIntelADBCapabilities", kOpenLock),
-                            {kCapsOpenFail},
-                            OpenFailed("SetIntelADBForPowerSource", kOpenLock),
-                            kRelease}),
-                      1, 1, true}});
+               Expect{LockedThroughout("SetIntelADBForPowerSource"), 1, 1, true}});
   for (const faults::Row& row : faults::SourceRows()) {
     const std::string name = faults::Name(row);
     if (name != "PowerApiOpen3_Locked" && name != "GetPowerPolicy2_ErrorCode" &&
         name != "SetPowerPolicy1_Hresult")
       continue;
-    const std::string fault =
-        row.method + " " + std::to_string(row.nth) + " " + standin::Describe(row.kind).word;
     s.push_back(
-        {"one-source-fault " + name,
-         {.faults = {std::wstring(fault.begin(), fault.end())}},
+        {"one-source-fault " + name, Failing(row),
          std::wstring(row.command.begin(), row.command.end()),
          Expect{row.trace, row.written ? row.dcAsked : 1, row.written ? row.acAsked : 1, true}});
   }
@@ -308,25 +299,19 @@ std::vector<Scenario> FaultScenarios(size_t part, size_t parts) {
   std::vector<Scenario> s;
   for (size_t i = part * rows.size() / parts; i < (part + 1) * rows.size() / parts; ++i) {
     const faults::Row& row = rows[i];
-    const std::string fault =
-        row.method + " " + std::to_string(row.nth) + " " + standin::Describe(row.kind).word;
     const long after = row.written ? 0 : 1;
-    s.push_back({"fault " + faults::Name(row),
-                 {.faults = {std::wstring(fault.begin(), fault.end())}},
-                 L"-OFF",
+    s.push_back({"fault " + faults::Name(row), Failing(row), L"-OFF",
                  Expect{row.trace, after, after, true}});
   }
   return s;
 }
-
-// What the stand-in saw: no breach of the call contract, every successful
 
 // Every scenario starts with the Run key present and without our value.
 void PrepareRunKey() {
   trace::OwnedKey key;
   RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
                   nullptr);
-  DeleteRunValue();
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue);
 }
 
 namespace {
@@ -414,14 +399,10 @@ void CheckLogon(const std::wstring& listenerOutput) {
 void Logon() {
   RunScenario(LogonInstall());
   const std::wstring out = WorkPath(L"logon-listener.txt"), err = WorkPath(L"logon-said.txt");
-  const trace::OwnedFile outFile(OutputFile(out)), errFile(OutputFile(err));
   DWORD listenerId = 0;
-  const HANDLE listener = Start(Quoted(WorkPath(L"LumenkeepTrace.exe")) + L" --listen",
-                                outFile.Get(), errFile.Get(), CREATE_NEW_CONSOLE, &listenerId);
+  const HANDLE listener = Start(Viewer() + L" --listen", out, err, CREATE_NEW_CONSOLE, &listenerId);
   Check(WaitForText(err, "listening"), "the listener listens", "it did not start");
-  const trace::OwnedFile nothing(Nul());
-  CheckEqual(0, Finish(Start(ReadRunValue().text, nothing.Get(), nothing.Get()), 15000),
-             "the logon run's exit code");
+  CheckEqual(0, Run(ReadRunValue().text, L"", L"", 15000), "the logon run's exit code");
   Sleep(500);  // the run's last message may still be on its way
   SendCtrlC(listenerId);
   Finish(listener, 10000);

@@ -62,9 +62,8 @@ Seen Look(const std::wstring& extraClassKey = L"") {
 // A run of the suite started by this one, which lends it its lock
 // meanwhile; Finish(…) then TakeLockBack() end it.
 HANDLE StartSuite(const std::wstring& arguments, const std::wstring& out, DWORD flags, DWORD* id) {
-  const trace::OwnedFile outFile(OutputFile(out));
   LendLock();
-  return Start(Quoted(SelfPath()) + L" " + arguments, outFile.Get(), outFile.Get(), flags, id);
+  return Start(Quoted(SelfPath()) + L" " + arguments, out, out, flags, id);
 }
 
 long RunSuite(const std::wstring& arguments, const std::wstring& out, DWORD* id = nullptr,
@@ -112,8 +111,7 @@ void RealDriverGuard() {
   const Lines said = ReadLines(out);
   CheckText("--all with another driver registered: exit code, lines", "3 1",
             std::to_string(code) + " " + std::to_string(said.size()));
-  CheckText("... its line", "e2e_tests: the driver's class",
-            said.empty() ? "" : said[0].substr(0, 29));
+  CheckText("... its line", "e2e_tests: the driver's class", First(said).substr(0, 29));
   Check(Look(fakeKey) == before, "... and it changed nothing in the registry",
         "it changed something");
   Check(NoFolderOfRun(id), "... nor made its folder", "it did");
@@ -135,9 +133,7 @@ void InterruptedRun() {
   const Seen before = Look();
   const std::wstring out = WorkPath(L"interrupted.txt");
   DWORD id = 0;
-  trace::OwnedFile outFile(OutputFile(out));
-  Finish(Start(Quoted(SelfPath()) + L" --all", outFile.Get(), outFile.Get(), 0, &id), 15000);
-  outFile.Reset();
+  Finish(Start(Quoted(SelfPath()) + L" --all", out, out, 0, &id), 15000);
   CheckText("a second run beside this one: its lines",
             "e2e_tests: another run of the suite is "
             "under way; changed nothing",
@@ -151,8 +147,7 @@ void InterruptedRun() {
   CheckEqual(kInterruptedCode, Finish(run, 15000), "exit code after Ctrl+C");
   TakeLockBack();
   const Lines said = ReadLines(out);
-  CheckText("its last line", "interrupted: everything it changed is put back",
-            said.empty() ? "" : said.back());
+  CheckText("its last line", "interrupted: everything it changed is put back", Last(said));
   RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Added meanwhile");
   Check(Count(said, "kept") == 0 && Look() == before,
         "a value another program added survived; all else as before the run, permissions too",
@@ -167,11 +162,8 @@ void InterruptedRun() {
           .c_str(),
       &own);
   FindClose(find);
-  std::string bytes(1 << 16, '\0');
-  FILE* file =
-      _wfopen(TempPath(find != INVALID_HANDLE_VALUE ? own.cFileName : L"-").c_str(), L"rb");
-  bytes.resize(file != nullptr ? fread(bytes.data(), 1, bytes.size(), file) : 0);
-  if (file != nullptr) fclose(file);
+  const std::string bytes =
+      ReadBytes(TempPath(find != INVALID_HANDLE_VALUE ? own.cFileName : L"-"));
   const std::wstring record = TempPath(L"Lumenkeep E2E put-back 1-1.bin");
   for (const std::wstring arguments : {L"--put-back", L"switches"}) {
     std::string spoiled = bytes;
@@ -179,9 +171,7 @@ void InterruptedRun() {
       spoiled[spoiled.size() - 3] ^= 1;
     else
       spoiled.resize(bytes.size() / 2);
-    file = _wfopen(record.c_str(), L"wb");
-    fwrite(spoiled.data(), 1, spoiled.size(), file);
-    fclose(file);
+    WriteBytes(record, spoiled);
     const long code = RunSuite(arguments, out);
     CheckText(Narrow(arguments) +
                   (arguments == L"switches" ? " with a damaged record" : " with a torn record") +

@@ -16,9 +16,8 @@ void SetNumber(const wchar_t* name, DWORD value) {
 
 }  // namespace
 
-void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& value,
-             DWORD type) {
-  RegSetKeyValueW(root, key, name, type, value.c_str(),
+void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+  RegSetKeyValueW(root, key, name, REG_SZ, value.c_str(),
                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 

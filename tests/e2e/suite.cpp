@@ -1,5 +1,6 @@
 #include "tests/e2e/suite.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 
@@ -12,6 +13,7 @@ namespace {
 int failures = 0;
 int passes = 0;
 volatile LONG interrupted = 0;
+std::wstring workDirName;
 
 }  // namespace
 
@@ -56,12 +58,6 @@ int Passes() { return passes; }
 bool Interrupted() { return interrupted != 0; }
 void Interrupt() { InterlockedExchange(&interrupted, 1); }
 
-namespace {
-
-std::wstring workDirName;
-
-}  // namespace
-
 void SetWorkDirName(const std::wstring& name) { workDirName = name; }
 
 std::wstring TempPath(const std::wstring& name) {
@@ -102,25 +98,37 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
-// The lines of a file, without their line ends.
-Lines ReadLines(const std::wstring& path) {
-  Lines lines;
+std::string ReadBytes(const std::wstring& path) {
+  std::string bytes;
   FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return lines;
-  std::string line;
-  for (int c = fgetc(file); c != EOF; c = fgetc(file)) {
-    if (c != '\n') {
-      line += static_cast<char>(c);
-      continue;
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    line.clear();
-  }
-  if (!line.empty()) lines.push_back(line);
+  if (file == nullptr) return bytes;
+  char buffer[4096];
+  for (size_t n = 0; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
   fclose(file);
+  return bytes;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  FILE* file = _wfopen(path.c_str(), L"wb");
+  if (file == nullptr) return false;
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  return true;
+}
+
+// A CR before a line's LF is part of its end; a last line may have none.
+Lines SplitLines(const std::string& text) {
+  Lines lines;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    const bool cr = end < text.size() && end > at && text[end - 1] == '\r';
+    lines.push_back(text.substr(at, end - at - (cr ? 1 : 0)));
+    at = end + 1;
+  }
   return lines;
 }
+
+Lines ReadLines(const std::wstring& path) { return SplitLines(ReadBytes(path)); }
 
 std::string Joined(const Lines& lines, const std::string& separator) {
   std::string out;
@@ -139,14 +147,13 @@ long Count(const Lines& lines, const std::string& pattern) {
 
 std::wstring Viewer() { return Quoted(WorkPath(L"LumenkeepTrace.exe")); }
 
+std::wstring Debuggee(const std::wstring& arguments, const std::wstring& image) {
+  return Quoted(WorkPath(image)) + L" " + arguments;
+}
+
 HANDLE OutputFile(const std::wstring& path) {
   return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-HANDLE Nul() {
-  return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 std::wstring Arg(const std::wstring& text) {
@@ -161,6 +168,11 @@ std::wstring Arg(const std::wstring& text) {
 }
 
 namespace {
+
+HANDLE Nul() {
+  return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+}
 
 HANDLE KillOnClose() {
   const HANDLE job = CreateJobObjectW(nullptr, nullptr);
@@ -232,13 +244,12 @@ HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, D
   const trace::OwnedFile nul(Nul());
   const HANDLE in = nul.Get();
   for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 1);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
+  STARTUPINFOW startup = {.cb = sizeof startup,
+                          .dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW,
+                          .wShowWindow = SW_HIDE,
+                          .hStdInput = in,
+                          .hStdOutput = out,
+                          .hStdError = err};
   const HANDLE process = Launch(command, startup, flags, nullptr);
   const DWORD error = GetLastError();
   for (const HANDLE h : {in, out, err}) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
@@ -263,19 +274,18 @@ long Finish(HANDLE process, DWORD ms) {
   return static_cast<LONG>(code);
 }
 
-long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err, DWORD ms) {
-  trace::OwnedFile outFile(out.empty() ? Nul() : OutputFile(out));
-  trace::OwnedFile errFile(err.empty()  ? Nul()
-                           : err == out ? INVALID_HANDLE_VALUE
-                                        : OutputFile(err));
-  const HANDLE process = Start(command, outFile.Get(), errFile ? errFile.Get() : outFile.Get());
-  outFile.Reset();
-  errFile.Reset();
-  return Finish(process, ms);
+// The program's copies alone stay open once it has started.
+HANDLE Start(const std::wstring& command, const std::wstring& out, const std::wstring& err,
+             DWORD flags, DWORD* id) {
+  const trace::OwnedFile outFile(out.empty() ? Nul() : OutputFile(out));
+  const trace::OwnedFile errFile(err.empty()  ? Nul()
+                                 : err == out ? INVALID_HANDLE_VALUE
+                                              : OutputFile(err));
+  return Start(command, outFile.Get(), errFile ? errFile.Get() : outFile.Get(), flags, id);
 }
 
-long RunTo(const std::wstring& command, const std::wstring& path, DWORD ms) {
-  return Run(command, path, path, ms);
+long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err, DWORD ms) {
+  return Finish(Start(command, out, err), ms);
 }
 
 bool WaitForText(const std::wstring& path, const std::string& text, DWORD ms) {
@@ -288,17 +298,8 @@ bool WaitForText(const std::wstring& path, const std::string& text, DWORD ms) {
 }
 
 void SendCtrlC(DWORD processId) {
-  const trace::OwnedFile nothing(Nul());
-  Finish(Start(Quoted(SelfPath()) + L" --ctrl-c " + std::to_wstring(processId), nothing.Get(),
-               nothing.Get(), DETACHED_PROCESS),
+  Finish(Start(Debuggee(L"ctrl-c " + std::to_wstring(processId)), L"", L"", DETACHED_PROCESS),
          10000);
-}
-
-int CtrlCHelper(DWORD processId) {
-  FreeConsole();
-  if (!AttachConsole(processId)) return 1;
-  SetConsoleCtrlHandler(nullptr, TRUE);  // not this helper
-  return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) ? 0 : 1;
 }
 
 int ScreenHelper(const std::wstring& path, const std::wstring& command) {
@@ -307,12 +308,11 @@ int ScreenHelper(const std::wstring& path, const std::wstring& command) {
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                              OPEN_EXISTING, 0, nullptr));
   const HANDLE screen = console.Get();
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = screen;
-  startup.hStdError = screen;
+  STARTUPINFOW startup = {.cb = sizeof startup,
+                          .dwFlags = STARTF_USESTDHANDLES,
+                          .hStdInput = GetStdHandle(STD_INPUT_HANDLE),
+                          .hStdOutput = screen,
+                          .hStdError = screen};
   PROCESS_INFORMATION process = {};
   std::wstring line = command;
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
@@ -330,12 +330,7 @@ int ScreenHelper(const std::wstring& path, const std::wstring& command) {
                                 &read);
     shown += text.substr(0, text.find_last_not_of(L' ') + 1) + L"\n";
   }
-  const std::string bytes = Utf8(shown);
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  if (file == nullptr) return 1;
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
-  return 0;
+  return WriteBytes(path, Utf8(shown)) ? 0 : 1;
 }
 
 }  // namespace suite

@@ -35,6 +35,12 @@ std::wstring Quoted(const std::wstring& path);
 std::string Narrow(const std::wstring& text);  // ASCII; anything else as '?'
 std::string Utf8(const std::wstring& text);
 
+// The bytes of the file at PATH ("" when it cannot be read); a new file of
+// them.
+std::string ReadBytes(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// The lines of TEXT, or of the file at PATH, without their line ends.
+Lines SplitLines(const std::string& text);
 Lines ReadLines(const std::wstring& path);
 std::string Joined(const Lines& lines, const std::string& separator);
 std::string First(const Lines& lines);  // "" when there is none
@@ -42,10 +48,11 @@ std::string Last(const Lines& lines);
 long Count(const Lines& lines, const std::string& pattern);  // lines that match the regex
 
 std::wstring Viewer();  // the trace viewer in the suite's folder, quoted
+// The test debuggee (or its copy IMAGE) in the suite's folder, with ARGUMENTS.
+std::wstring Debuggee(const std::wstring& arguments, const std::wstring& image = L"debuggee.exe");
 
-// A new file a started program may write to; the null device.
+// A new file a started program may write to.
 HANDLE OutputFile(const std::wstring& path);
-HANDLE Nul();
 // A command-line argument that the program gets exactly as TEXT.
 std::wstring Arg(const std::wstring& text);
 
@@ -63,24 +70,25 @@ void EndRunUnderWay();
 // At the point named with --hold-at (SET), says so and waits to be killed.
 void HoldAt(const std::string& point, bool set = false);
 
-// Starts COMMAND with the given standard handles, which it inherits.
-// Returns the process handle (its id in *id), or nullptr.
+// Starts COMMAND with the given standard handles, which it inherits, or
+// with its output and errors in new files at OUT and ERR (the null device
+// where empty, one file where both are the same). Returns the process
+// handle (its id in *id), or nullptr.
 HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags = 0,
              DWORD* id = nullptr);
+HANDLE Start(const std::wstring& command, const std::wstring& out, const std::wstring& err,
+             DWORD flags = 0, DWORD* id = nullptr);
 // Waits up to MS ms; the exit code, or -1 after ending a program that ran
 // longer. Closes the handle.
 long Finish(HANDLE process, DWORD ms);
-// Runs COMMAND with its output and errors in the files at OUT and ERR (the
-// null device where empty); its exit code.
-long Run(const std::wstring& command, const std::wstring& out, const std::wstring& err,
+// Starts COMMAND as Start does and finishes it: its exit code.
+long Run(const std::wstring& command, const std::wstring& out = L"", const std::wstring& err = L"",
          DWORD ms = 20000);
-long RunTo(const std::wstring& command, const std::wstring& path, DWORD ms = 20000);
 // Up to MS ms until the file at PATH holds TEXT.
 bool WaitForText(const std::wstring& path, const std::string& text, DWORD ms = 15000);
 // Ctrl+C to the console of the process (started with CREATE_NEW_CONSOLE),
-// sent by a helper that attaches to it.
+// sent by the test debuggee, which attaches to it.
 void SendCtrlC(DWORD processId);
-int CtrlCHelper(DWORD processId);
 // Runs COMMAND in this process's console and writes what the console then
 // shows to the file at PATH, as UTF-8.
 int ScreenHelper(const std::wstring& path, const std::wstring& command);

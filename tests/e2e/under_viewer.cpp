@@ -48,12 +48,11 @@ ViewerRun RunUnderViewer(const std::wstring& arguments) {
   trace::OwnedFile output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   const HANDLE job = NewRunJob();
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = output.Get();
-  startup.hStdError = output.Get();
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  STARTUPINFOW startup = {.cb = sizeof startup,
+                          .dwFlags = STARTF_USESTDHANDLES,
+                          .hStdInput = GetStdHandle(STD_INPUT_HANDLE),
+                          .hStdOutput = output.Get(),
+                          .hStdError = output.Get()};
   ViewerRun run;
   bool inJob = false;
   const trace::OwnedHandle viewer(

@@ -3,23 +3,21 @@
 // long messages, --time, --only, the program's exit code, the programs it
 // starts and a batch file's, Ctrl+C that leaves the program to finish, text
 // in a console, help, and bad use.
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 #include <string>
 
 #include "tests/e2e/suite.h"
-#include "tools/trace/owned.h"
 
 namespace suite {
 
 namespace {
 
-std::wstring Debuggee() { return WorkPath(L"debuggee.exe"); }
-
 // The viewer's output and errors, and its exit code in *code.
 Lines View(const std::wstring& arguments, long* code = nullptr) {
   const std::wstring out = WorkPath(L"view.txt");
-  const long exitCode = RunTo(Viewer() + L" " + arguments, out);
+  const long exitCode = Run(Viewer() + L" " + arguments, out, out);
   if (code != nullptr) *code = exitCode;
   return ReadLines(out);
 }
@@ -27,33 +25,30 @@ Lines View(const std::wstring& arguments, long* code = nullptr) {
 }  // namespace
 
 void ViewerLines() {
-  const std::wstring debuggee = Quoted(Debuggee());
   CheckText("forged lines", "[Glimmer]one\\nexit code: 0\\n1234: [Glimmer]forged|exit code: 0",
-            Joined(View(debuggee + L" forge"), "|"));
+            Joined(View(Debuggee(L"forge")), "|"));
   CheckText("DebugBreak() ends the program",
             "[Glimmer]before the break|unhandled exception 0x80000003|exit code: -2147483645",
-            Joined(View(debuggee + L" break"), "|"));
+            Joined(View(Debuggee(L"break")), "|"));
   long code = 0;
-  View(debuggee + L" exit 7", &code);
+  View(Debuggee(L"exit 7"), &code);
   CheckEqual(7, code, "the program's exit code is the viewer's");
 
   // Windows finds "C:\...\LumenkeepTrace".exe, and so must the viewer.
   const std::wstring out = WorkPath(L"quoted.txt");
-  code = RunTo(debuggee + L" spawn " +
-                   Arg(L"\"" + WorkDir() + L"\\LumenkeepTrace\".exe " + debuggee + L" exit 5"),
-               out);
+  code = Run(Debuggee(L"spawn " +
+                      Arg(L"\"" + WorkDir() + L"\\LumenkeepTrace\".exe " + Debuggee(L"exit 5"))),
+             out, out);
   CheckEqual(5, code, "quoted program name: exit code");
   CheckText("quoted program name: output", "[Glimmer]exiting|exit code: 5",
             Joined(ReadLines(out), "|"));
 
   for (const int n : {65535, 70000})
-    CheckEqual(
-        n, static_cast<long>(First(View(debuggee + L" long-ansi " + std::to_wstring(n))).size()),
-        "8-bit message of " + std::to_string(n) + " characters: line length");
-  const std::string first = First(View(debuggee + L" long-wide 70000"));
-  const size_t shown = first.find_first_not_of('w') == std::string::npos
-                           ? first.size()
-                           : first.find_first_not_of('w');
+    CheckEqual(n,
+               static_cast<long>(First(View(Debuggee(L"long-ansi " + std::to_wstring(n)))).size()),
+               "8-bit message of " + std::to_string(n) + " characters: line length");
+  const std::string first = First(View(Debuggee(L"long-wide 70000")));
+  const size_t shown = std::min(first.find_first_not_of('w'), first.size());
   if (shown == 70000)
     CheckText("UTF-16 message of 70000 characters shown whole", "www", first.substr(0, 3));
   else
@@ -61,7 +56,7 @@ void ViewerLines() {
               " (32766 characters, where the system cuts longer UTF-16 messages)",
               first.substr(shown));
 
-  const Lines timed = View(L"--time --only [Glimmer] " + debuggee + L" burst 6");
+  const Lines timed = View(L"--time --only [Glimmer] " + Debuggee(L"burst 6"));
   std::string tagged;
   for (const std::string& line : timed)
     if (line.find("[Glimmer]") != std::string::npos)
@@ -73,15 +68,13 @@ void ViewerLines() {
 
   // Programs the debuggee starts, named as in listen mode; the exit code
   // stays the first program's.
-  FILE* batch = _wfopen(WorkPath(L"children.bat").c_str(), L"wb");
-  fputs("@\"%~dp0debuggee.exe\" burst 2\r\n@exit /b 6\r\n", batch);
-  fclose(batch);
+  WriteBytes(WorkPath(L"children.bat"), "@\"%~dp0debuggee.exe\" burst 2\r\n@exit /b 6\r\n");
   Lines children = View(Quoted(WorkPath(L"children.bat")), &code);
   for (std::string& line : children) line = std::regex_replace(line, std::regex("^[0-9]+ "), "");
   CheckText("a batch file's program: lines, exit code",
             "debuggee.exe: [Glimmer]message 0|debuggee.exe: other 1|exit code: 6 6",
             Joined(children, "|") + " " + std::to_string(code));
-  const Lines spawned = View(debuggee + L" spawn " + Arg(debuggee + L" exit 4"));
+  const Lines spawned = View(Debuggee(L"spawn " + Arg(Debuggee(L"exit 4"))));
   CheckText("a child's message carries its process", "1 exit code: 4",
             std::to_string(Count(spawned, "^[0-9]+ debuggee\\.exe: \\[Glimmer\\]exiting$")) + " " +
                 Last(spawned));
@@ -96,14 +89,13 @@ void CtrlCLeavesTheProgramRunning(bool parentIgnoresCtrlC) {
   const std::wstring out = WorkPath(L"ctrl-c.txt"), lingered = WorkPath(L"lingered");
   DeleteFileW(lingered.c_str());
   const std::wstring viewer =
-      Viewer() + L" " + Quoted(Debuggee()) + L" ignore-ctrl-c linger 2000 " + Quoted(lingered);
-  const trace::OwnedFile outFile(OutputFile(out));
+      Viewer() + L" " + Debuggee(L"ignore-ctrl-c linger 2000 " + Quoted(lingered));
   DWORD id = 0;
-  const HANDLE started = Start(
-      parentIgnoresCtrlC ? Quoted(Debuggee()) + L" ignore-ctrl-c spawn " + Arg(viewer) : viewer,
-      outFile.Get(), outFile.Get(), CREATE_NEW_CONSOLE, &id);
+  const HANDLE started =
+      Start(parentIgnoresCtrlC ? Debuggee(L"ignore-ctrl-c spawn " + Arg(viewer)) : viewer, out, out,
+            CREATE_NEW_CONSOLE, &id);
   WaitForText(out, "[Glimmer]lingering");
-  Run(Quoted(Debuggee()) + L" ctrl-c " + std::to_wstring(id), L"", L"");
+  SendCtrlC(id);
   char code[16];
   snprintf(code, sizeof code, "0x%lX", static_cast<unsigned long>(Finish(started, 10000)));
   CheckText(std::string(parentIgnoresCtrlC ? "Ctrl+C ignored by the parent" : "Ctrl+C") +
@@ -124,10 +116,9 @@ void ViewerCtrlCAndConsole() {
 
   // In a console, text is written as UTF-16, which the console shows as it is.
   const std::wstring screen = WorkPath(L"screen.txt");
-  const trace::OwnedFile nothing(Nul());
   Finish(Start(Quoted(SelfPath()) + L" --screen-of " + Quoted(screen) + L" " +
-                   Arg(Viewer() + L" " + Quoted(Debuggee()) + L" wide \"caf\u00e9 na\u00efve\""),
-               nothing.Get(), nothing.Get(), CREATE_NEW_CONSOLE),
+                   Arg(Viewer() + L" " + Debuggee(L"wide \"caf\u00e9 na\u00efve\"")),
+               L"", L"", CREATE_NEW_CONSOLE),
          20000);
   long shown = 0;
   for (const std::string& line : ReadLines(screen))

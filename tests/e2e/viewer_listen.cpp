@@ -30,15 +30,8 @@ struct Listener {
   DWORD id = 0;
 };
 
-const std::wstring& Out() {
-  static const std::wstring path = WorkPath(L"listened.txt");
-  return path;
-}
-
-const std::wstring& Err() {
-  static const std::wstring path = WorkPath(L"listener-said.txt");
-  return path;
-}
+std::wstring Out() { return WorkPath(L"listened.txt"); }
+std::wstring Err() { return WorkPath(L"listener-said.txt"); }
 
 // A listener with its output in OUTPUT, which it takes and closes once the
 // listener has its own (a new file Out() when null).
@@ -68,16 +61,10 @@ long StopWithCtrlC(const Listener& listener) {
   return Finish(listener.process, 10000);
 }
 
-long Debuggee(const std::wstring& arguments, const std::wstring& image = L"debuggee.exe") {
-  return Run(Quoted(WorkPath(image)) + L" " + arguments, L"", L"");
-}
-
 // A writer that takes the buffer and holds it for MS ms.
 void HoldChannel(int ms = 2000) {
   const std::wstring held = WorkPath(L"held.txt");
-  const trace::OwnedFile out(OutputFile(held));
-  CloseHandle(Start(Quoted(WorkPath(L"debuggee.exe")) + L" hold-channel " + std::to_wstring(ms),
-                    out.Get(), out.Get()));
+  CloseHandle(Start(Debuggee(L"hold-channel " + std::to_wstring(ms)), held, held));
   WaitForText(held, "taken");
 }
 
@@ -131,14 +118,14 @@ void ListenHeldBuffer() {
                 Joined(ReadLines(WorkPath(L"second.txt")), "|"));
   HoldChannel();
   start = GetTickCount64();
-  Debuggee(L"burst 300");
+  Run(Debuggee(L"burst 300"));
   CheckText("300 messages after a writer took the buffer and never wrote: seconds at most", "5",
             SecondsAtMost(start, 5));
-  Debuggee(L"long-ansi 5000");
+  Run(Debuggee(L"long-ansi 5000"));
   for (const wchar_t* image : {L"alpha.exe", L"beta.exe"})
     CopyFileW(WorkPath(L"debuggee.exe").c_str(), WorkPath(image).c_str(), FALSE);
   for (int i = 0; i < 5; ++i)
-    for (const wchar_t* image : {L"alpha.exe", L"beta.exe"}) Debuggee(L"whoami", image);
+    for (const wchar_t* image : {L"alpha.exe", L"beta.exe"}) Run(Debuggee(L"whoami", image));
   Sleep(500);
   CheckEqual(0, StopWithCtrlC(first), "Ctrl+C: exit code");
   const Lines lines = ReadLines(Out());
@@ -167,9 +154,7 @@ void ListenAfterAnEnded() {
   HoldChannel(3000);
   StopWithCtrlC(ended);
   const Listener next = StartListener(L"--listen");
-  const trace::OwnedFile nothing(Nul());
-  const HANDLE writer =
-      Start(Quoted(WorkPath(L"debuggee.exe")) + L" timed 30 100", nothing.Get(), nothing.Get());
+  const HANDLE writer = Start(Debuggee(L"timed 30 100"), L"", L"");
   WaitUntilListening();
   CheckEqual(1, Count(ReadLines(Err()), "took over the system-wide debug channel, which programs"),
              "a listener after one that ended: it took over the channel the writers held");
@@ -178,7 +163,7 @@ void ListenAfterAnEnded() {
       slowest >= 0 && slowest <= 2000,
       "... while it started, the slowest write: " + std::to_string(slowest) + " ms (at most 2000)",
       "expected at most 2000 ms, got " + std::to_string(slowest));
-  Debuggee(L"burst 10");
+  Run(Debuggee(L"burst 10"));
   Sleep(300);  // the last message may still be on its way
   StopWithCtrlC(next);
   const Lines lines = ReadLines(Out());
@@ -212,7 +197,7 @@ long EndedWritersHeld(const Lines& lines) {
 // doubles from 32 and never shrinks.)
 void ListenManyWriters() {
   const Listener listener = Listen(L"--listen");
-  Debuggee(L"writers 40");
+  Run(Debuggee(L"writers 40"));
   Sleep(2000);  // it lets go of ended writers within about a second
   const Lines lines = ReadLines(Out());
   const long named = Count(lines, "^[0-9]+ debuggee\\.exe: "), held = EndedWritersHeld(lines);
@@ -226,7 +211,7 @@ void ListenManyWriters() {
 
 void ListenOnly() {
   const Listener listener = Listen(L"--only [Glimmer] --listen 3");
-  Debuggee(L"burst 10");
+  Run(Debuggee(L"burst 10"));
   Finish(listener.process, 10000);
   const Lines lines = ReadLines(Out());
   std::string shown;
@@ -286,18 +271,13 @@ void ListenOutput() {
   Reader late{nullptr, written.Get(), false, {}};
   trace::OwnedHandle thread;
   const Listener unread = ListenInto(L"--listen", late, thread);
-  const long wrote = Run(Quoted(WorkPath(L"debuggee.exe")) + L" burst 100 2000", L"", L"", 8000);
+  const long wrote = Run(Debuggee(L"burst 100 2000"), L"", L"", 8000);
   SetEvent(written.Get());
   CheckEqual(0, wrote, "100 messages of 2 KB while the output is not read: the writer ended");
   Sleep(500);
   StopWithCtrlC(unread);
   WaitForSingleObject(thread.Get(), 10000);
-  Lines lines;
-  for (size_t at = 0; at < late.text.size();) {
-    const size_t end = late.text.find('\n', at);
-    lines.push_back(late.text.substr(at, end - at - (end > at && late.text[end - 1] == '\r')));
-    at = end == std::string::npos ? late.text.size() : end + 1;
-  }
+  const Lines lines = SplitLines(late.text);
   CheckText(
       "... and all of them arrive", "100 " + CountOf(lines),
       std::to_string(Count(lines, "debuggee\\.exe: \\.*(\\[Glimmer\\]message|other) [0-9]*$")) +
@@ -308,15 +288,15 @@ void ListenOutput() {
   // so that no writer waits on a listener that has ended.
   Reader first{nullptr, nullptr, true, {}};
   const Listener gone = ListenInto(L"--listen 20", first, thread);
-  Debuggee(L"burst 1");
+  Run(Debuggee(L"burst 1"));
   WaitForSingleObject(thread.Get(), 10000);
-  Debuggee(L"burst 1");
+  Run(Debuggee(L"burst 1"));
   const long code = Finish(gone.process, 10000);
   CheckText("output gone: exit code, its line",
             "3 LumenkeepTrace: cannot write the output any more; stopped listening",
             std::to_string(code) + " " + Last(ReadLines(Err())));
   const Listener next = Listen(L"--listen 2");
-  Debuggee(L"burst 1");
+  Run(Debuggee(L"burst 1"));
   const long nextCode = Finish(next.process, 10000);
   const Lines caught = ReadLines(Out());
   CheckText("... and the next listener may listen: exit code, the message, its count",
