@@ -187,16 +187,17 @@ bool SetString(const std::wstring& key, const wchar_t* name, const wchar_t* valu
 
 }  // namespace
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid, void** out) {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
+    DllGetClassObject(REFCLSID classId, REFIID iid, void** out) {
   *out = nullptr;
   if (!IsEqualGUID(classId, kStandInClassId)) return CLASS_E_CLASSNOTAVAILABLE;
   return factory.QueryInterface(iid, out);
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
 
 // Under HKEY_CLASSES_ROOT: this Wine resolves class names only there.
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
   if (length == 0 || length == MAX_PATH) return SELFREG_E_CLASS;
@@ -209,7 +210,7 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   return ok ? S_OK : SELFREG_E_CLASS;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllUnregisterServer() {
   RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey.c_str());
   RegDeleteTreeW(HKEY_CLASSES_ROOT, L"IgfxExt.CUIExternal");
   return S_OK;
