@@ -46,9 +46,8 @@ def check(what, expected, got):
 def resources(pe):
     """{(type, name): data} of every resource."""
     found = {}
-    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
-        return found
-    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for kind in root.entries if root else []:
         for name in kind.directory.entries:
             for language in name.directory.entries:
                 entry = language.data.struct
