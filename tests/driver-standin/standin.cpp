@@ -34,7 +34,6 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;  // this DLL's module
 namespace {
 
 const CLSID kStandInClassId = identity::GuidFromText(STANDIN_CLASS_ID);
-const wchar_t kClassIdText[] = WIDE(STANDIN_CLASS_ID);
 const std::wstring kClassKey = L"CLSID\\" WIDE(STANDIN_CLASS_ID);
 const GUID kInterfaceId = identity::GuidFromText(DRIVER_INTERFACE_ID);
 const wchar_t kStateKey[] = WIDE(STANDIN_STATE_KEY);
@@ -202,7 +201,7 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
   const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
   if (length == 0 || length == MAX_PATH) return SELFREG_E_CLASS;
   const std::wstring serverKey = kClassKey + L"\\InprocServer32";
-  const bool ok = SetString(L"IgfxExt.CUIExternal\\CLSID", nullptr, kClassIdText) &&
+  const bool ok = SetString(L"IgfxExt.CUIExternal\\CLSID", nullptr, WIDE(STANDIN_CLASS_ID)) &&
                   SetString(kClassKey, nullptr, L"Lumenkeep test driver stand-in") &&
                   SetString(serverKey, nullptr, path) &&
                   SetString(serverKey, L"ThreadingModel", L"Both") &&
