@@ -29,67 +29,62 @@
 #include "tests/common/driver_core.h"
 #include "tests/common/standin_identity.h"
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // this DLL's module
+
 namespace {
 
 const CLSID kStandInClassId = identity::GuidFromText(STANDIN_CLASS_ID);
-const wchar_t kClassIdText[] = WIDE(STANDIN_CLASS_ID);
+const std::wstring kClassKey = L"CLSID\\" WIDE(STANDIN_CLASS_ID);
 const GUID kInterfaceId = identity::GuidFromText(DRIVER_INTERFACE_ID);
 const wchar_t kStateKey[] = WIDE(STANDIN_STATE_KEY);
 
-HMODULE module = nullptr;
-
 // ---- state and configuration in the registry ----
+
+// Reads the state's value `name` of type `type` into `size` bytes at `data`: false when it is
+// absent or larger.
+bool ReadValue(const wchar_t* name, DWORD type, void* data, DWORD size) {
+  return RegGetValueW(HKEY_CURRENT_USER, kStateKey, name, type, nullptr, data, &size) ==
+         ERROR_SUCCESS;
+}
 
 DWORD ReadNumber(const wchar_t* name, DWORD fallback) {
   DWORD value = 0;
-  DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
-      ERROR_SUCCESS)
-    return fallback;
-  return value;
+  return ReadValue(name, RRF_RT_REG_DWORD, &value, sizeof value) ? value : fallback;
 }
 
 void WriteNumber(const wchar_t* name, DWORD value) {
   RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, name, REG_DWORD, &value, sizeof value);
 }
 
-void Journal(const char* format, ...) {
+[[gnu::format(printf, 1, 2)]] void Journal(const char* format, ...) {
   wchar_t path[MAX_PATH];
-  DWORD size = sizeof path;
-  if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"Journal", RRF_RT_REG_SZ, nullptr, path, &size) !=
-      ERROR_SUCCESS)
-    return;
+  if (!ReadValue(L"Journal", RRF_RT_REG_SZ, path, sizeof path)) return;
   char line[512];
   va_list arguments;
   va_start(arguments, format);
   const int length = vsnprintf(line, sizeof line - 2, format, arguments);
   va_end(arguments);
   if (length < 0) return;
-  const size_t used = strlen(line);
-  line[used] = '\r';
-  line[used + 1] = '\n';
+  strcat(line, "\r\n");  // the two bytes kept free above
   HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
-  WriteFile(file, line, static_cast<DWORD>(used + 2), &written, nullptr);
+  WriteFile(file, line, static_cast<DWORD>(strlen(line)), &written, nullptr);
   CloseHandle(file);
 }
 
 // The fault the Faults value scripts for the `nth` call of `method`.
 standin::Fault FaultFor(const char* method, int nth) {
-  wchar_t faults[2048] = {};
-  DWORD size = sizeof faults - 2 * sizeof(wchar_t);
-  if (RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"Faults", RRF_RT_REG_MULTI_SZ, nullptr, faults,
-                   &size) != ERROR_SUCCESS)
+  wchar_t faults[2048] = {};  // two null characters at the end, however long the value is
+  if (!ReadValue(L"Faults", RRF_RT_REG_MULTI_SZ, faults, sizeof faults - 2 * sizeof(wchar_t)))
     return standin::Fault::None;
   for (const wchar_t* entry = faults; *entry != 0; entry += wcslen(entry) + 1) {
     char name[64] = {};
     char how[16] = {};
     int call = 0;
-    char narrow[128] = {};
-    WideCharToMultiByte(CP_ACP, 0, entry, -1, narrow, sizeof narrow - 1, nullptr, nullptr);
-    if (sscanf(narrow, "%63s %d %15s", name, &call, how) != 3) continue;
+    const std::string narrow(entry, entry + wcslen(entry));  // names and numbers: ASCII
+    if (sscanf(narrow.c_str(), "%63s %d %15s", name, &call, how) != 3) continue;
     if (strcmp(name, method) == 0 && call == nth) return standin::FaultWorded(how);
   }
   return standin::Fault::None;
@@ -121,30 +116,25 @@ class RegistryBackend final : public standin::Backend {
 
 void RegistryBackend::Called(const standin::Call& c) {
   const char* name = standin::Name(c.method);
-  const unsigned long hr = static_cast<unsigned long>(c.outcome.hr);
-  const unsigned long handle = c.handle;
-  LONG dc = 0;
-  LONG ac = 0;
-  memcpy(&dc, c.record.data(), 4);
-  memcpy(&ac, c.record.data() + 4, 4);
+  const unsigned hr = static_cast<unsigned>(c.outcome.hr);
+  standin::Setting written;  // the record's two leading numbers
+  memcpy(&written, c.record.data(), sizeof written);
   switch (c.method) {
     case standin::Method::Release:
       if (c.succeeded) Journal("Release final");
       break;
     case standin::Method::PowerApiOpen:
-      Journal("%s hr=0x%08lX error=%lu handle=%lu", name, hr,
-              static_cast<unsigned long>(c.outcome.error), handle);
+      Journal("%s hr=0x%08X error=%u handle=%u", name, hr, c.outcome.error, c.handle);
       break;
     case standin::Method::GetPowerConsCaps:
-      Journal("%s handle=%lu hr=0x%08lX caps=%lu", name, handle, hr,
-              static_cast<unsigned long>(c.caps));
+      Journal("%s handle=%u hr=0x%08X caps=%u", name, c.handle, hr, c.caps);
       break;
     case standin::Method::SetPowerPolicy:
-      Journal("%s handle=%lu hr=0x%08lX dc=%ld ac=%ld", name, handle, hr, dc, ac);
+      Journal("%s handle=%u hr=0x%08X dc=%d ac=%d", name, c.handle, hr, written.dc, written.ac);
       break;
     case standin::Method::PowerApiClose:
     case standin::Method::GetPowerPolicy:
-      Journal("%s handle=%lu hr=0x%08lX", name, handle, hr);
+      Journal("%s handle=%u hr=0x%08X", name, c.handle, hr);
       break;
     case standin::Method::NotCalled:
       break;
@@ -159,12 +149,9 @@ standin::Core core(backend, 0x100);
 class Factory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IClassFactory)) {
-      *out = this;
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    const bool answers = IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IClassFactory);
+    *out = answers ? this : nullptr;
+    return answers ? S_OK : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -191,54 +178,39 @@ Factory factory;
 
 // ---- registration ----
 
-bool SetString(HKEY root, const wchar_t* key, const wchar_t* name, const wchar_t* value) {
-  return RegSetKeyValueW(root, key, name, REG_SZ, value,
+bool SetString(const std::wstring& key, const wchar_t* name, const wchar_t* value) {
+  return RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, REG_SZ, value,
                          static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))) ==
          ERROR_SUCCESS;
 }
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    module = instance;
-    DisableThreadLibraryCalls(instance);
-  }
-  return TRUE;
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid, void** out) {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
+    DllGetClassObject(REFCLSID classId, REFIID iid, void** out) {
   *out = nullptr;
   if (!IsEqualGUID(classId, kStandInClassId)) return CLASS_E_CLASSNOTAVAILABLE;
   return factory.QueryInterface(iid, out);
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
 
 // Under HKEY_CLASSES_ROOT: this Wine resolves class names only there.
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
   wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+  const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
   if (length == 0 || length == MAX_PATH) return SELFREG_E_CLASS;
-  wchar_t classKey[64];
-  swprintf(classKey, 64, L"CLSID\\%ls", kClassIdText);
-  wchar_t serverKey[96];
-  swprintf(serverKey, 96, L"%ls\\InprocServer32", classKey);
-  wchar_t progIdKey[96];
-  swprintf(progIdKey, 96, L"%ls\\ProgID", classKey);
-  const bool ok =
-      SetString(HKEY_CLASSES_ROOT, L"IgfxExt.CUIExternal\\CLSID", nullptr, kClassIdText) &&
-      SetString(HKEY_CLASSES_ROOT, classKey, nullptr, L"Lumenkeep test driver stand-in") &&
-      SetString(HKEY_CLASSES_ROOT, serverKey, nullptr, path) &&
-      SetString(HKEY_CLASSES_ROOT, serverKey, L"ThreadingModel", L"Both") &&
-      SetString(HKEY_CLASSES_ROOT, progIdKey, nullptr, L"IgfxExt.CUIExternal");
+  const std::wstring serverKey = kClassKey + L"\\InprocServer32";
+  const bool ok = SetString(L"IgfxExt.CUIExternal\\CLSID", nullptr, WIDE(STANDIN_CLASS_ID)) &&
+                  SetString(kClassKey, nullptr, L"Lumenkeep test driver stand-in") &&
+                  SetString(serverKey, nullptr, path) &&
+                  SetString(serverKey, L"ThreadingModel", L"Both") &&
+                  SetString(kClassKey + L"\\ProgID", nullptr, L"IgfxExt.CUIExternal");
   return ok ? S_OK : SELFREG_E_CLASS;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  wchar_t classKey[64];
-  swprintf(classKey, 64, L"CLSID\\%ls", kClassIdText);
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey);
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllUnregisterServer() {
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey.c_str());
   RegDeleteTreeW(HKEY_CLASSES_ROOT, L"IgfxExt.CUIExternal");
   return S_OK;
 }

@@ -13,6 +13,7 @@ backed by code that never touches the SEH chain. LumenkeepTrace's help text name
 line. Prints every value it checks, as "ok: ..." or "Test failed: ...".
 """
 import re
+import struct
 import subprocess
 import sys
 
@@ -45,9 +46,8 @@ def check(what, expected, got):
 def resources(pe):
     """{(type, name): data} of every resource."""
     found = {}
-    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
-        return found
-    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for kind in root.entries if root else []:
         for name in kind.directory.entries:
             for language in name.directory.entries:
                 entry = language.data.struct
@@ -58,13 +58,9 @@ def resources(pe):
 def group_images(data):
     """The images a group icon lists, as WIDTHxHEIGHTxBITS (0 means 256)."""
     count = int.from_bytes(data[4:6], "little")
-    images = []
-    for i in range(count):
-        entry = data[6 + 14 * i:6 + 14 * (i + 1)]
-        width, height = entry[0] or 256, entry[1] or 256
-        bits = int.from_bytes(entry[6:8], "little")
-        images.append(f"{width}x{height}x{bits}")
-    return images
+    # Each entry: width, height, colours, reserved, planes, bits, size, id.
+    entries = struct.iter_unpack("<4B2HIH", data[6:6 + 14 * count])
+    return [f"{width or 256}x{height or 256}x{bits}" for width, height, _, _, _, bits, _, _ in entries]
 
 
 def version_strings(pe):
@@ -83,11 +79,9 @@ def check_common(name, path, version, description, subsystem):
     check(f"{name} optional header magic", hex(0x10B), hex(pe.OPTIONAL_HEADER.Magic))
     check(f"{name} subsystem", subsystem, pe.OPTIONAL_HEADER.Subsystem)
     check(f"{name} build timestamp", 0, pe.FILE_HEADER.TimeDateStamp)
-    characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
     for flag, bit in FLAGS.items():
-        check(f"{name} {flag}", True, bool(characteristics & bit))
-    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[5].Size
-    check(f"{name} has relocations for ASLR", True, relocations > 0)
+        check(f"{name} {flag}", True, bool(pe.OPTIONAL_HEADER.DllCharacteristics & bit))
+    check(f"{name} has relocations for ASLR", True, pe.OPTIONAL_HEADER.DATA_DIRECTORY[5].Size > 0)
 
     imports = sorted(entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT)
     check(f"{name} imports outside the system DLLs ({' '.join(imports)})", [],
@@ -124,9 +118,8 @@ def check_common(name, path, version, description, subsystem):
     for key, value in expected.items():
         check(f"{name} version string {key}", value, strings.get(key))
     fixed = pe.VS_FIXEDFILEINFO[0]
-    numbers = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
-               fixed.FileVersionLS >> 16]
-    check(f"{name} numeric file version", version, ".".join(map(str, numbers)))
+    check(f"{name} numeric file version", version,
+          f"{fixed.FileVersionMS >> 16}.{fixed.FileVersionMS & 0xFFFF}.{fixed.FileVersionLS >> 16}")
     return found
 
 
