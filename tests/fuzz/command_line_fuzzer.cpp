@@ -12,12 +12,8 @@
 
 static std::string Shown(const std::vector<std::u16string>& arguments) {
   std::string shown;
-  for (const std::u16string& argument : arguments) {
-    shown += shown.empty() ? "[" : " [";
-    for (const char16_t c : argument)
-      shown += c < 0x80 ? std::string(1, static_cast<char>(c)) : "?";
-    shown += "]";
-  }
+  for (const std::u16string& argument : arguments)
+    shown += (shown.empty() ? "[" : " [") + sim::Narrow(argument) + "]";
   return shown;
 }
 

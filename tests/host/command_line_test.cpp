@@ -43,7 +43,7 @@ class UnknownSwitchTest : public CommandLineTest,
 TEST_P(UnknownSwitchTest, RunsTheProbeAndNoCommand) {
   EXPECT_EQ(0, RunSwitch(GetParam()));
   EXPECT_FALSE(WroteSetting());
-  EXPECT_EQ(Join({ProbeTrace(1, 0), {"[Glimmer]ReleaseIntelADBLibrary"}}), sim::TraceLines());
+  EXPECT_EQ(Join({Probe(1, 0), {"[Glimmer]ReleaseIntelADBLibrary"}}), sim::TraceLines());
   EXPECT_EQ(std::make_pair(1, 0), Setting());
   ExpectBalanced();
 }

@@ -8,6 +8,8 @@
 #include "adb/adb_client.h"
 #include "tests/host/sim_windows.h"
 
+using sim::Narrow;
+
 const std::vector<Switch>& Switches() {
   static const std::vector<Switch> kSwitches = {{u"-ON", {1}},
                                                 {u"-OFF", {0}},
@@ -36,16 +38,9 @@ void Require(const std::vector<std::string>& broken) {
 
 namespace {
 
-std::string Number(long value) { return std::to_string(value); }
+std::string Number(auto value) { return std::to_string(value); }
 
-std::string Narrow(const std::u16string& text) {
-  std::string out;
-  for (const char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
-
-class Findings {
- public:
+struct Findings {
   void Expect(bool holds, const char* expected, const std::string& got) {
     if (!holds) broken.push_back(std::string("expected ") + expected + ", got " + got);
   }
@@ -90,7 +85,7 @@ void CheckDriver(Findings& f, const ScriptedDriver& driver, const Request* reque
   f.Expect(driver.breaches.empty(), "no breach of the driver's call contract",
            driver.breaches.empty() ? "" : driver.breaches[0]);
   f.Expect(driver.openHandles.empty(), "every handle closed",
-           Number(static_cast<long>(driver.openHandles.size())) + " open");
+           Number(driver.openHandles.size()) + " open");
   long opened = 0;
   for (const Call& c : driver.calls) opened += c.method == Method::PowerApiOpen && c.handle != 0;
   const long closes = driver.Count(Method::PowerApiClose);
@@ -106,7 +101,7 @@ void CheckDriver(Findings& f, const ScriptedDriver& driver, const Request* reque
              releasedLast ? "" : Name(driver.calls.back().method));
   } else {
     f.Expect(driver.calls.empty(), "no call on an object whose creation failed",
-             Number(static_cast<long>(driver.calls.size())) + " calls");
+             Number(driver.calls.size()) + " calls");
   }
   f.Expect(driver.Count(Method::SetPowerPolicy) <= 1, "at most one command ran",
            Number(driver.Count(Method::SetPowerPolicy)) + " writes");
@@ -135,10 +130,8 @@ std::vector<std::string> BrokenInvariants(const ScriptedDriver& driver, const Re
   const long entered = w.enterResult < 0 ? 0 : static_cast<long>(w.enterModels.size());
   f.Expect(w.apartmentLeaves == entered, "apartment left once per entry",
            Number(w.apartmentLeaves) + " leaves for " + Number(entered) + " entries");
-  f.Expect(w.liveVectors.empty(), "argument vector freed",
-           Number(static_cast<long>(w.liveVectors.size())) + " live");
-  f.Expect(w.openKeys.empty(), "registry keys closed",
-           Number(static_cast<long>(w.openKeys.size())) + " open");
+  f.Expect(w.liveVectors.empty(), "argument vector freed", Number(w.liveVectors.size()) + " live");
+  f.Expect(w.openKeys.empty(), "registry keys closed", Number(w.openKeys.size()) + " open");
   for (const std::u16string& m : w.traces) {
     f.Expect(m.rfind(u"[Glimmer]", 0) == 0, "every message starting with [Glimmer]", Narrow(m));
     f.Expect(m.find_first_of(u"\r\n") == std::u16string::npos, "no line end in a message",

@@ -53,7 +53,7 @@ TEST_F(LogonTest, InstallTracesOnlyTheProbeAndLeavesTheDriverAlone) {
   driver.dc = 0;
   driver.ac = 1;
   RunSwitch(u"-INSTALL");
-  EXPECT_EQ(Join({ProbeTrace(0, 1), expected::kRelease}), sim::TraceLines());
+  EXPECT_EQ(Join({Probe(0, 1), expected::kRelease}), sim::TraceLines());
   EXPECT_EQ(0, driver.Count(Method::SetPowerPolicy));
   EXPECT_EQ(0, driver.dc);
   EXPECT_EQ(1, driver.ac);
@@ -99,7 +99,7 @@ TEST_P(FinishTest, SwitchesAdbOnAndTheValueIsGone) {
   ExpectBalanced();
 }
 
-const Lines kFinishWorks = Join({ProbeTrace(0, 0), expected::kSet, expected::kRelease});
+const Lines kFinishWorks = Join({Probe(0, 0), expected::kSet, expected::kRelease});
 
 INSTANTIATE_TEST_SUITE_P(
     Driver, FinishTest,
@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         FinishCase{"Missing", Driver::Missing, true, 0,
                    Join({expected::kLoadFailed, {"[Glimmer]SetIntelADB"}, expected::kRelease})},
         FinishCase{"LockedAtTheWrite", Driver::LockedAtTheWrite, true, 0,
-                   Join({ProbeTrace(0, 0), expected::OpenFailed("SetIntelADB", expected::kOpenLock),
+                   Join({Probe(0, 0), expected::OpenFailed("SetIntelADB", expected::kOpenLock),
                          expected::kRelease})}),
     [](const auto& info) { return std::string(info.param.name); });
 

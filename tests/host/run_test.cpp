@@ -2,6 +2,7 @@
 // the release of everything acquired, for each way the driver can fail.
 #include "adb/adb_client.h"
 #include "tests/common/fault_matrix.h"
+#include "tests/common/standin_identity.h"
 #include "tests/host/test_support.h"
 
 namespace {
@@ -24,7 +25,7 @@ TEST_P(OffOnTest, WritesBothSourcesWithTheTypicalTrace) {
   driver.dc = 1 - value;
   driver.ac = 1 - value;
   EXPECT_EQ(0, RunSwitch(value == 0 ? u"-OFF" : u"-ON"));
-  EXPECT_EQ(Join({ProbeTrace(1 - value, 1 - value), kSetTrace, kRelease}), sim::TraceLines());
+  EXPECT_EQ(Join({Probe(1 - value, 1 - value), kSetTrace, kRelease}), sim::TraceLines());
   EXPECT_EQ(value, driver.dc);
   EXPECT_EQ(value, driver.ac);
   ExpectBalanced();
@@ -41,7 +42,7 @@ TEST_P(ExpectedTracePowerTest, ExpectedTracesFollowTheMachinesPowerSource) {
   InstallDriver();
   windows.acLineStatus = static_cast<std::uint8_t>(GetParam());
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(expected::OnPower(Join({ProbeTrace(1, 1), kSetTrace, kRelease}), GetParam()),
+  EXPECT_EQ(expected::OnPower(Join({Probe(1, 1), kSetTrace, kRelease}), GetParam()),
             sim::TraceLines());
 }
 
@@ -54,9 +55,8 @@ TEST_F(RunTest, CreatesTheObjectWithTheDriversClassContextAndInterface) {
   const sim::CreateRequest& r = windows.createRequests[0];
   EXPECT_TRUE(sim::SameGuid(kTestClassId, r.classId));
   EXPECT_EQ(0x15u, r.context);
-  const platform::Guid iid = {
-      0xA05C525D, 0xB4CB, 0x4108, {0xBF, 0xF7, 0x1A, 0xCF, 0x1A, 0x14, 0xF0, 0x0A}};
-  EXPECT_TRUE(sim::SameGuid(iid, r.interfaceId));
+  EXPECT_TRUE(
+      sim::SameGuid(identity::GuidFromText<platform::Guid>(DRIVER_INTERFACE_ID), r.interfaceId));
   EXPECT_EQ(std::vector<std::u16string>{u"IgfxExt.CUIExternal"}, windows.classNameLookups);
   EXPECT_EQ(std::vector<std::uint32_t>{0}, windows.enterModels) << "multithreaded apartment";
   EXPECT_EQ(1, driver.creations);
@@ -135,7 +135,7 @@ TEST_P(OneSourceTest, SetsItsSourceAndKeepsTheOther) {
   driver.dc = dc;
   driver.ac = ac;
   EXPECT_EQ(0, RunSwitch(given.text));
-  EXPECT_EQ(Join({ProbeTrace(dc, ac), expected::SetForSource(dc, ac, true), kRelease}),
+  EXPECT_EQ(Join({Probe(dc, ac), expected::SetForSource(dc, ac, true), kRelease}),
             sim::TraceLines());
   const bool mains = given.requested.sources == Sources::AC;
   EXPECT_EQ(mains ? dc : given.requested.value, driver.dc) << "DC setting";
@@ -165,7 +165,7 @@ TEST_F(RunTest, ApartmentThatCannotBeEnteredIsNotLeftButTheRunGoesOn) {
   InstallDriver();
   windows.enterResult = sim::kChangedMode;
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(Join({ProbeTrace(1, 1), kSetTrace, kRelease}), sim::TraceLines());
+  EXPECT_EQ(Join({Probe(1, 1), kSetTrace, kRelease}), sim::TraceLines());
   EXPECT_EQ(0, windows.apartmentLeaves);
   EXPECT_EQ(0, driver.dc);
   ExpectBalanced();

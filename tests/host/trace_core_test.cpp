@@ -76,24 +76,13 @@ class SimDebugger final : public trace::DebugSystem {
 
 DebugEvent Event(Kind kind, std::uint32_t pid, trace::SystemHandle file = nullptr,
                  trace::SystemHandle process = nullptr) {
-  DebugEvent event;
-  event.kind = kind;
-  event.pid = pid;
-  event.file = file;
-  event.process = process;
-  return event;
+  return {.kind = kind, .pid = pid, .file = file, .process = process};
 }
 DebugEvent Exception(std::uint32_t pid, std::uint32_t code, bool firstChance) {
-  DebugEvent event = Event(Kind::kException, pid);
-  event.code = code;
-  event.firstChance = firstChance;
-  return event;
+  return {.kind = Kind::kException, .pid = pid, .code = code, .firstChance = firstChance};
 }
 DebugEvent String(std::uint32_t pid, std::uintptr_t address, bool unicode) {
-  DebugEvent event = Event(Kind::kDebugString, pid);
-  event.address = address;
-  event.unicode = unicode;
-  return event;
+  return {.kind = Kind::kDebugString, .pid = pid, .address = address, .unicode = unicode};
 }
 
 TEST(TraceViewerDebuggee, ReadsMessagesAcrossPagesFromAnyAddress) {
