@@ -6,8 +6,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 class BootProbeTest : public LumenkeepTest {};
 
 // Only a supported source's setting is remembered, and the probe answers

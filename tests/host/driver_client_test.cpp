@@ -6,8 +6,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 class DriverClientTest : public LumenkeepTest {
  protected:
   void SetUp() override {

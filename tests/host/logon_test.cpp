@@ -5,8 +5,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 class LogonTest : public LumenkeepTest {
  protected:
   const sim::RegistryValue* RunValue() {

@@ -7,11 +7,8 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-using expected::kLoad;
 using expected::kRelease;
-const Lines kSetTrace = expected::kSet;
+using expected::kSet;
 
 class RunTest : public LumenkeepTest {};
 
@@ -25,7 +22,7 @@ TEST_P(OffOnTest, WritesBothSourcesWithTheTypicalTrace) {
   driver.dc = 1 - value;
   driver.ac = 1 - value;
   EXPECT_EQ(0, RunSwitch(value == 0 ? u"-OFF" : u"-ON"));
-  EXPECT_EQ(Join({Probe(1 - value, 1 - value), kSetTrace, kRelease}), sim::TraceLines());
+  EXPECT_EQ(Join({Probe(1 - value, 1 - value), kSet, kRelease}), sim::TraceLines());
   EXPECT_EQ(value, driver.dc);
   EXPECT_EQ(value, driver.ac);
   ExpectBalanced();
@@ -42,7 +39,7 @@ TEST_P(ExpectedTracePowerTest, ExpectedTracesFollowTheMachinesPowerSource) {
   InstallDriver();
   windows.acLineStatus = static_cast<std::uint8_t>(GetParam());
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(expected::OnPower(Join({Probe(1, 1), kSetTrace, kRelease}), GetParam()),
+  EXPECT_EQ(expected::OnPower(Join({Probe(1, 1), kSet, kRelease}), GetParam()),
             sim::TraceLines());
 }
 
@@ -165,7 +162,7 @@ TEST_F(RunTest, ApartmentThatCannotBeEnteredIsNotLeftButTheRunGoesOn) {
   InstallDriver();
   windows.enterResult = sim::kChangedMode;
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(Join({Probe(1, 1), kSetTrace, kRelease}), sim::TraceLines());
+  EXPECT_EQ(Join({Probe(1, 1), kSet, kRelease}), sim::TraceLines());
   EXPECT_EQ(0, windows.apartmentLeaves);
   EXPECT_EQ(0, driver.dc);
   ExpectBalanced();

@@ -40,4 +40,5 @@ class LumenkeepTest : public ::testing::Test {
 
 using expected::Bracket;
 using expected::Join;
+using expected::Lines;
 using expected::Probe;
