@@ -39,8 +39,7 @@ TEST_P(ExpectedTracePowerTest, ExpectedTracesFollowTheMachinesPowerSource) {
   InstallDriver();
   windows.acLineStatus = static_cast<std::uint8_t>(GetParam());
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(expected::OnPower(Join({Probe(1, 1), kSet, kRelease}), GetParam()),
-            sim::TraceLines());
+  EXPECT_EQ(expected::OnPower(Join({Probe(1, 1), kSet, kRelease}), GetParam()), sim::TraceLines());
 }
 
 INSTANTIATE_TEST_SUITE_P(AcLineStatus, ExpectedTracePowerTest, ::testing::Values(0, 1, 255));
@@ -151,9 +150,8 @@ std::vector<SourceCase> SourceCases() {
 
 INSTANTIATE_TEST_SUITE_P(Switches, OneSourceTest, ::testing::ValuesIn(SourceCases()),
                          [](const auto& info) {
-                           std::string name;
-                           for (const char16_t* c = info.param.given.text; *c != 0; ++c)
-                             if (*c != u'-') name += static_cast<char>(*c);
+                           std::string name = sim::Narrow(info.param.given.text);
+                           std::erase(name, '-');
                            return name + "_From" + std::to_string(info.param.dc) +
                                   std::to_string(info.param.ac);
                          });

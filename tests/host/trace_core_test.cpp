@@ -107,12 +107,9 @@ TEST(TraceViewerDebuggee, ReadsMessagesAcrossPagesFromAnyAddress) {
   };
   for (const Case& c : cases) {
     SimDebugger debugger;
-    std::vector<unsigned char> bytes;
-    for (std::size_t i = 0; i < c.length; ++i) {
-      bytes.push_back('x');
-      if (c.unicode) bytes.push_back(0);
-    }
-    bytes.resize(bytes.size() + (c.unicode ? 2 : 1), 0);
+    const std::size_t unit = c.unicode ? 2 : 1;
+    std::vector<unsigned char> bytes((c.length + 1) * unit, 0);  // the text and its terminator
+    for (std::size_t i = 0; i < c.length; ++i) bytes[i * unit] = 'x';
     bytes.resize(c.mapped, 0xEE);
     debugger.Put(c.at, bytes.data(), bytes.size());
     const trace::Line line = trace::ReadDebugString(debugger, H(1), String(1, c.at, c.unicode));
