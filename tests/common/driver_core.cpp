@@ -18,13 +18,6 @@ void PutSetting(std::uint8_t* record, Setting setting) {
   std::memcpy(record + 4, &setting.ac, 4);
 }
 
-Setting SettingIn(const std::uint8_t* record) {
-  Setting setting;
-  std::memcpy(&setting.dc, record, 4);
-  std::memcpy(&setting.ac, record + 4, 4);
-  return setting;
-}
-
 }  // namespace
 
 struct Methods {

@@ -41,7 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::u16string> arguments = reference::Split(line);
   CheckSplit(arguments);
   const Request requested = arguments.size() >= 2 ? RequestOf(arguments[1]) : Request{};
-  sim::State().vectorsFreed = 0;
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
   Require(ExitCodeBroken(exitCode));

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <utility>
 
 #include "adb/adb_client.h"
 #include "tests/host/sim_windows.h"
@@ -47,18 +45,11 @@ struct Findings {
   std::vector<std::string> broken;
 };
 
-std::pair<std::int32_t, std::int32_t> Setting(const Call& call) {
-  std::int32_t dc = 0, ac = 0;
-  std::memcpy(&dc, call.record.data(), 4);
-  std::memcpy(&ac, call.record.data() + 4, 4);
-  return {dc, ac};
-}
-
 // The write at `calls[at]`: the requested value where asked; for one source,
 // right after a read that succeeded on the same handle, the other source as
 // that read gave it.
 void CheckWrite(Findings& f, const std::vector<Call>& calls, std::size_t at, Request requested) {
-  const auto [dc, ac] = Setting(calls[at]);
+  const auto [dc, ac] = standin::SettingIn(calls[at].record.data());
   const std::string got = "DC=" + Number(dc) + " AC=" + Number(ac) + " where " +
                           Number(requested.value) + " was asked for (-1: none) by \"" +
                           Narrow(sim::State().commandLine) + "\"";
@@ -73,7 +64,7 @@ void CheckWrite(Findings& f, const std::vector<Call>& calls, std::size_t at, Req
     f.Expect(false, "a read that succeeded on the same handle right before the write", got);
     return;
   }
-  const auto [dcRead, acRead] = Setting(*read);
+  const auto [dcRead, acRead] = standin::SettingIn(read->record.data());
   const bool mains = requested.sources == Sources::AC;
   f.Expect(requested.value >= 0 && (mains ? ac : dc) == requested.value &&
                (mains ? dc == dcRead : ac == acRead),
