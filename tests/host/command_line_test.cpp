@@ -11,8 +11,6 @@ class CommandLineTest : public LumenkeepTest {
     driver.dc = 1;
     driver.ac = 0;
   }
-  // The driver's setting as it is after the run.
-  std::pair<int, int> Setting() const { return {driver.dc, driver.ac}; }
   bool WroteSetting() const { return driver.Count(Method::SetPowerPolicy) > 0; }
 };
 

@@ -156,8 +156,7 @@ TEST_F(DriverClientTest, WriteIgnoresTheSupportFlags) {
   ASSERT_EQ(0, dcSupported);
   ASSERT_EQ(0, acSupported);
   EXPECT_EQ(1, SetIntelADB(0));
-  EXPECT_EQ(0, driver.dc);
-  EXPECT_EQ(0, driver.ac);
+  EXPECT_EQ(std::pair(0, 0), Setting());
 }
 
 TEST_F(DriverClientTest, SecondLoadKeepsTheOneObject) {

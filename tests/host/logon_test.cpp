@@ -53,8 +53,7 @@ TEST_F(LogonTest, InstallTracesOnlyTheProbeAndLeavesTheDriverAlone) {
   RunSwitch(u"-INSTALL");
   EXPECT_EQ(Join({Probe(0, 1), expected::kRelease}), sim::TraceLines());
   EXPECT_EQ(0, driver.Count(Method::SetPowerPolicy));
-  EXPECT_EQ(0, driver.dc);
-  EXPECT_EQ(1, driver.ac);
+  EXPECT_EQ(std::pair(0, 1), Setting());
 }
 
 TEST_F(LogonTest, InstallTwiceLeavesOneValueWithTheSameText) {
@@ -89,8 +88,7 @@ TEST_P(FinishTest, SwitchesAdbOnAndTheValueIsGone) {
   if (c.valueBefore) PutRunValue();
   EXPECT_EQ(0, RunSwitch(u"-FINISH"));
   EXPECT_EQ(nullptr, RunValue()) << RunText();
-  EXPECT_EQ(c.settingAfter, driver.dc);
-  EXPECT_EQ(c.settingAfter, driver.ac);
+  EXPECT_EQ(std::pair(c.settingAfter, c.settingAfter), Setting());
   EXPECT_EQ(c.trace, sim::TraceLines());
   ASSERT_EQ(1u, windows.keyOpens.size());
   EXPECT_EQ(0x2u, windows.keyOpens[0].access) << "KEY_SET_VALUE, all that deleting a value needs";

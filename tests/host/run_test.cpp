@@ -23,8 +23,7 @@ TEST_P(OffOnTest, WritesBothSourcesWithTheTypicalTrace) {
   driver.ac = 1 - value;
   EXPECT_EQ(0, RunSwitch(value == 0 ? u"-OFF" : u"-ON"));
   EXPECT_EQ(Join({Probe(1 - value, 1 - value), kSet, kRelease}), sim::TraceLines());
-  EXPECT_EQ(value, driver.dc);
-  EXPECT_EQ(value, driver.ac);
+  EXPECT_EQ(std::pair(value, value), Setting());
   ExpectBalanced();
 }
 

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/common/expected_trace.h"
@@ -30,6 +31,9 @@ class LumenkeepTest : public ::testing::Test {
   // Checks what must hold after every run (tests/host/invariants.h); after
   // RunSwitch, the write against what the switch asks.
   void ExpectBalanced();
+
+  // The driver's setting as it is now: DC, AC.
+  std::pair<int, int> Setting() const { return {driver.dc, driver.ac}; }
 
   ScriptedDriver driver;
   sim::Windows& windows = sim::State();

@@ -251,11 +251,7 @@ TEST(TraceViewerListen, CopiesBeforeHandingBackAndOffersTheBufferAgainAfterAQuie
 
 TEST(TraceViewerListen, QueueKeepsOrderUpToItsBoundAndCountsWhatItDropped) {
   trace::RecordQueue queue(3 * (sizeof(trace::Record) + 10));
-  const auto tenOf = [](char c) {
-    trace::Record record;
-    record.text = std::string(10, c);
-    return record;
-  };
+  const auto tenOf = [](char c) { return trace::Record{.text = std::string(10, c)}; };
   for (char c = 'a'; c <= 'e'; ++c) queue.Push(tenOf(c));
   trace::Record record;
   ASSERT_TRUE(queue.Pop(record));

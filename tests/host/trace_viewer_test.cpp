@@ -100,10 +100,7 @@ TEST(TraceViewerFormat, OneLineWhateverTheMessageHolds) {
 }
 
 TEST(TraceViewerFormat, TimeOriginAndCut) {
-  trace::Line line;
-  line.message = "[Glimmer]SetIntelADB";
-  line.time = true;
-  line.seconds = 1.2346;
+  trace::Line line{.time = true, .seconds = 1.2346, .message = "[Glimmer]SetIntelADB"};
   EXPECT_EQ("1.235 [Glimmer]SetIntelADB", trace::FormatLine(line));
   line.origin = true;
   line.pid = 1234;
@@ -179,16 +176,11 @@ struct SimSink final : trace::Sink {
 
 TEST(TraceViewerOutput, FiltersStampsAndStopsWritingOnceTheOutputFails) {
   SimSink sink;
-  Options options;
-  options.time = true;
-  options.only = L"[Glimmer]";
+  const Options options{.time = true, .only = L"[Glimmer]"};
   trace::Output output(sink, options);
   output.Say("said");
-  for (const char* message : {"[Glimmer]a", "other", "[Glimmer]b", "[Glimmer]c", "[Glimmer]d"}) {
-    trace::Line line;
-    line.message = message;
-    output.Show(line, 1.5);
-  }
+  for (const char* message : {"[Glimmer]a", "other", "[Glimmer]b", "[Glimmer]c", "[Glimmer]d"})
+    output.Show({.message = message}, 1.5);
   EXPECT_EQ((std::vector<std::string>{"said", "1.500 [Glimmer]a", "1.500 [Glimmer]b"}), sink.lines);
   EXPECT_EQ(4, sink.attempts) << "wrote on after the output failed";
 }
