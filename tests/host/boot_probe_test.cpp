@@ -25,8 +25,7 @@ TEST_P(PowerSourceTest, ReportsTheRememberedSettingOfTheCurrentSource) {
   const SourceCase& c = GetParam();
   InstallDriver();
   driver.caps = c.caps;
-  driver.dc = c.dc;
-  driver.ac = c.ac;
+  SetSetting(c.dc, c.ac);
   windows.acLineStatus = c.acLine;
   windows.powerStatusFails = c.statusFails;
   EXPECT_EQ(c.result, CheckIntelADBFromBoot());

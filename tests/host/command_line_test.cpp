@@ -8,8 +8,7 @@ class CommandLineTest : public LumenkeepTest {
   void SetUp() override {
     LumenkeepTest::SetUp();
     InstallDriver();
-    driver.dc = 1;
-    driver.ac = 0;
+    SetSetting(1, 0);
   }
   bool WroteSetting() const { return driver.Count(Method::SetPowerPolicy) > 0; }
 };

@@ -101,8 +101,7 @@ class PolicyOutcomeTest : public DriverClientTest,
 TEST_P(PolicyOutcomeTest, ReadAndWriteReportIt) {
   const PolicyCase& c = GetParam();
   const bool opened = c.method != Method::PowerApiOpen;
-  driver.dc = -7;
-  driver.ac = 2147483647;
+  SetSetting(-7, 2147483647);
   driver.Script(c.method, {c.outcome});
   std::int32_t dc = 42, ac = 43;
   EXPECT_EQ(c.result, GetIntelADB(&dc, &ac));

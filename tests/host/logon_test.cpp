@@ -48,8 +48,7 @@ TEST_F(LogonTest, InstallStoresTheQuotedPathAndTheFinishSwitch) {
 
 TEST_F(LogonTest, InstallTracesOnlyTheProbeAndLeavesTheDriverAlone) {
   InstallDriver();
-  driver.dc = 0;
-  driver.ac = 1;
+  SetSetting(0, 1);
   RunSwitch(u"-INSTALL");
   EXPECT_EQ(Join({Probe(0, 1), expected::kRelease}), sim::TraceLines());
   EXPECT_EQ(0, driver.Count(Method::SetPowerPolicy));
@@ -83,8 +82,7 @@ TEST_P(FinishTest, SwitchesAdbOnAndTheValueIsGone) {
   const FinishCase& c = GetParam();
   if (c.driver != Driver::Missing) InstallDriver();
   if (c.driver == Driver::LockedAtTheWrite) driver.Script(Method::PowerApiOpen, {{}, {}, {0, 20}});
-  driver.dc = 0;
-  driver.ac = 0;
+  SetSetting(0, 0);
   if (c.valueBefore) PutRunValue();
   EXPECT_EQ(0, RunSwitch(u"-FINISH"));
   EXPECT_EQ(nullptr, RunValue()) << RunText();

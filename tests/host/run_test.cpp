@@ -19,8 +19,7 @@ class OffOnTest : public RunTest, public ::testing::WithParamInterface<int> {};
 TEST_P(OffOnTest, WritesBothSourcesWithTheTypicalTrace) {
   const int value = GetParam();
   InstallDriver();
-  driver.dc = 1 - value;
-  driver.ac = 1 - value;
+  SetSetting(1 - value, 1 - value);
   EXPECT_EQ(0, RunSwitch(value == 0 ? u"-OFF" : u"-ON"));
   EXPECT_EQ(Join({Probe(1 - value, 1 - value), kSet, kRelease}), sim::TraceLines());
   EXPECT_EQ(std::pair(value, value), Setting());
@@ -127,8 +126,7 @@ class OneSourceTest : public RunTest, public ::testing::WithParamInterface<Sourc
 TEST_P(OneSourceTest, SetsItsSourceAndKeepsTheOther) {
   const auto& [given, dc, ac] = GetParam();
   InstallDriver();
-  driver.dc = dc;
-  driver.ac = ac;
+  SetSetting(dc, ac);
   EXPECT_EQ(0, RunSwitch(given.text));
   EXPECT_EQ(Join({Probe(dc, ac), expected::SetForSource(dc, ac, true), kRelease}),
             sim::TraceLines());

@@ -32,8 +32,12 @@ class LumenkeepTest : public ::testing::Test {
   // RunSwitch, the write against what the switch asks.
   void ExpectBalanced();
 
-  // The driver's setting as it is now: DC, AC.
+  // The driver's setting, DC and AC: as it is now, and set.
   std::pair<int, int> Setting() const { return {driver.dc, driver.ac}; }
+  void SetSetting(std::int32_t dc, std::int32_t ac) {
+    driver.dc = dc;
+    driver.ac = ac;
+  }
 
   ScriptedDriver driver;
   sim::Windows& windows = sim::State();
