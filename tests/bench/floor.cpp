@@ -5,6 +5,8 @@
 #include <shellapi.h>
 #include <windows.h>
 
+#include "tests/common/standin_identity.h"
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   int count = 0;
   wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -12,8 +14,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   const HRESULT entered = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   CLSID classId;
   if (SUCCEEDED(CLSIDFromProgID(L"IgfxExt.CUIExternal", &classId))) {
-    const IID interfaceId = {
-        0xA05C525D, 0xB4CB, 0x4108, {0xBF, 0xF7, 0x1A, 0xCF, 0x1A, 0x14, 0xF0, 0x0A}};
+    const IID interfaceId = identity::GuidFromText(DRIVER_INTERFACE_ID);
     IUnknown* object = nullptr;
     if (SUCCEEDED(CoCreateInstance(classId, nullptr, 0x15, interfaceId,
                                    reinterpret_cast<void**>(&object))) &&

@@ -18,13 +18,6 @@ void PutSetting(std::uint8_t* record, Setting setting) {
   std::memcpy(record + 4, &setting.ac, 4);
 }
 
-Setting SettingIn(const std::uint8_t* record) {
-  Setting setting;
-  std::memcpy(&setting.dc, record, 4);
-  std::memcpy(&setting.ac, record + 4, 4);
-  return setting;
-}
-
 }  // namespace
 
 struct Methods {
@@ -100,41 +93,29 @@ struct Methods {
     return Answer(core, call, error, [] {});
   }
 
-  static Call PolicyCall(Core& core, Method method, std::uint32_t handle, std::uint32_t kind,
-                         const platform::Guid* id, std::uint32_t size, const void* record,
-                         const std::uint32_t* error) {
-    Call call(method, handle);
-    call.outcome = core.EnterWithHandle(method, handle, error);
-    core.Note(contract::PolicyArguments(Name(method), kind, id, size));
-    std::memcpy(call.record.data(), record, call.record.size());
-    return call;
-  }
-
-  static platform::HResult PLATFORM_STDCALL GetPowerPolicy(void* self, std::uint32_t handle,
-                                                           std::uint32_t kind,
-                                                           const platform::Guid* id,
-                                                           std::uint32_t size, void* record,
-                                                           std::uint32_t* error) {
+  // GetPowerPolicy, whose record comes in all zero and goes out with the
+  // setting and the reserved fill, and SetPowerPolicy, whose reserved bytes
+  // come in zero.
+  template <Method kMethod>
+  static platform::HResult PLATFORM_STDCALL Policy(void* self, std::uint32_t handle,
+                                                   std::uint32_t kind, const platform::Guid* id,
+                                                   std::uint32_t size, void* record,
+                                                   std::uint32_t* error) {
+    constexpr bool kRead = kMethod == Method::GetPowerPolicy;
     Core& core = Of(self);
-    Call call = PolicyCall(core, Method::GetPowerPolicy, handle, kind, id, size, record, error);
-    core.Note(contract::ZeroFrom("GetPowerPolicy", call.record.data(), 0));
+    Call call(kMethod, handle);
+    call.outcome = core.EnterWithHandle(kMethod, handle, error);
+    core.Note(contract::PolicyArguments(Name(kMethod), kind, id, size));
+    std::memcpy(call.record.data(), record, call.record.size());
+    core.Note(
+        contract::ZeroFrom(Name(kMethod), call.record.data(), kRead ? 0 : contract::kReservedFrom));
     return Answer(core, call, error, [&] {
+      if (!kRead) return core.backend_.Write(SettingIn(call.record.data()));
       PutSetting(call.record.data(), core.backend_.Read());
       std::memset(call.record.data() + contract::kReservedFrom, contract::kReservedFill,
                   call.record.size() - contract::kReservedFrom);
       std::memcpy(record, call.record.data(), call.record.size());
     });
-  }
-
-  static platform::HResult PLATFORM_STDCALL SetPowerPolicy(void* self, std::uint32_t handle,
-                                                           std::uint32_t kind,
-                                                           const platform::Guid* id,
-                                                           std::uint32_t size, void* record,
-                                                           std::uint32_t* error) {
-    Core& core = Of(self);
-    Call call = PolicyCall(core, Method::SetPowerPolicy, handle, kind, id, size, record, error);
-    core.Note(contract::ZeroFrom("SetPowerPolicy", call.record.data(), contract::kReservedFrom));
-    return Answer(core, call, error, [&] { core.backend_.Write(SettingIn(call.record.data())); });
   }
 
   // Hands the call's outcome to the caller, does `effect` when it succeeds,
@@ -163,8 +144,8 @@ Core::Core(Backend& backend, std::uint32_t firstHandle)
   table_[20] = Entry(&Methods::PowerApiOpen);
   table_[21] = Entry(&Methods::PowerApiClose);
   table_[22] = Entry(&Methods::GetPowerConsCaps);
-  table_[23] = Entry(&Methods::GetPowerPolicy);
-  table_[24] = Entry(&Methods::SetPowerPolicy);
+  table_[23] = Entry(&Methods::Policy<Method::GetPowerPolicy>);
+  table_[24] = Entry(&Methods::Policy<Method::SetPowerPolicy>);
 }
 
 void* Core::Create() {

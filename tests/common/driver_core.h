@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -77,6 +78,14 @@ struct Setting {
   std::int32_t dc = 1;
   std::int32_t ac = 1;
 };
+
+// The setting a record holds, DC first.
+inline Setting SettingIn(const std::uint8_t* record) {
+  Setting setting;
+  std::memcpy(&setting.dc, record, 4);
+  std::memcpy(&setting.ac, record + 4, 4);
+  return setting;
+}
 
 // One call as it was made and answered.
 struct Call {

@@ -15,22 +15,30 @@
 
 #define WIDE(text) L"" text
 
+#ifdef __cplusplus
 #ifdef _WIN32
 #include <windows.h>
+#endif
 
 namespace identity {
 
-constexpr unsigned long Hex(const char* text, int from, int digits) {
-  unsigned long value = 0;
+constexpr unsigned Hex(const char* text, int from, int digits) {
+  unsigned value = 0;
   for (int i = from; i < from + digits; ++i) {
     const char c = text[i];
-    value = value * 16 + static_cast<unsigned long>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
   }
   return value;
 }
 
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" as a GUID.
-constexpr GUID GuidFromText(const char (&text)[39]) {
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" as a GUID, Windows's or one of the
+// same fields (the host tests' platform::Guid).
+#ifdef _WIN32
+template <typename Guid = GUID>
+#else
+template <typename Guid>
+#endif
+constexpr Guid GuidFromText(const char (&text)[39]) {
   return {
       Hex(text, 1, 8),
       static_cast<unsigned short>(Hex(text, 10, 4)),

@@ -12,12 +12,8 @@
 
 static std::string Shown(const std::vector<std::u16string>& arguments) {
   std::string shown;
-  for (const std::u16string& argument : arguments) {
-    shown += shown.empty() ? "[" : " [";
-    for (const char16_t c : argument)
-      shown += c < 0x80 ? std::string(1, static_cast<char>(c)) : "?";
-    shown += "]";
-  }
+  for (const std::u16string& argument : arguments)
+    shown += (shown.empty() ? "[" : " [") + sim::Narrow(argument) + "]";
   return shown;
 }
 
@@ -45,7 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::u16string> arguments = reference::Split(line);
   CheckSplit(arguments);
   const Request requested = arguments.size() >= 2 ? RequestOf(arguments[1]) : Request{};
-  sim::State().vectorsFreed = 0;
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
   Require(ExitCodeBroken(exitCode));

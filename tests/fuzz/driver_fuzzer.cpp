@@ -1,6 +1,7 @@
 // Any behaviour of the driver, for every switch: the input picks the switch,
 // how creation goes, the capability word, the setting, the power status,
 // the apartment's answer and the outcome of every driver call in turn.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,30 +31,11 @@ class Input {
   std::size_t at_ = 0;
 };
 
-platform::HResult PickHresult(Input& in) {
-  switch (in.Byte() % 4) {
-    case 0:
-      return 0;
-    case 1:
-      return 1;
-    case 2:
-      return sim::kFail;
-    default:
-      return static_cast<platform::HResult>(in.Word());
-  }
-}
-
-std::uint32_t PickError(Input& in) {
-  switch (in.Byte() % 4) {
-    case 0:
-      return 0;
-    case 1:
-      return 20;
-    case 2:
-      return 1;
-    default:
-      return in.Word();
-  }
+// One of three common values, or any word, as the next byte says.
+template <typename T>
+T Pick(Input& in, const std::array<T, 3>& common) {
+  const std::size_t n = in.Byte() % 4;
+  return n < common.size() ? common[n] : static_cast<T>(in.Word());
 }
 
 }  // namespace
@@ -78,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::State().modulePathFails = in.Byte() % 8 == 0;
   while (!in.Empty()) {
     const auto method = static_cast<Method>(1 + in.Byte() % 5);
-    driver.Script(method, {{PickHresult(in), PickError(in)}});
+    const platform::HResult hr = Pick<platform::HResult>(in, {0, 1, sim::kFail});
+    driver.Script(method, {{hr, Pick<std::uint32_t>(in, {0, 20, 1})}});
   }
 
   const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);

@@ -6,16 +6,7 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-class BootProbeTest : public LumenkeepTest {
- protected:
-  void TearDown() override {
-    ReleaseIntelADBLibrary();
-    EXPECT_EQ(std::vector<std::string>{}, driver.breaches);
-    LumenkeepTest::TearDown();
-  }
-};
+class BootProbeTest : public LumenkeepTest {};
 
 // Only a supported source's setting is remembered, and the probe answers
 // with the current source's.
@@ -34,8 +25,7 @@ TEST_P(PowerSourceTest, ReportsTheRememberedSettingOfTheCurrentSource) {
   const SourceCase& c = GetParam();
   InstallDriver();
   driver.caps = c.caps;
-  driver.dc = c.dc;
-  driver.ac = c.ac;
+  SetSetting(c.dc, c.ac);
   windows.acLineStatus = c.acLine;
   windows.powerStatusFails = c.statusFails;
   EXPECT_EQ(c.result, CheckIntelADBFromBoot());

@@ -8,11 +8,8 @@ class CommandLineTest : public LumenkeepTest {
   void SetUp() override {
     LumenkeepTest::SetUp();
     InstallDriver();
-    driver.dc = 1;
-    driver.ac = 0;
+    SetSetting(1, 0);
   }
-  // The driver's setting as it is after the run.
-  std::pair<int, int> Setting() const { return {driver.dc, driver.ac}; }
   bool WroteSetting() const { return driver.Count(Method::SetPowerPolicy) > 0; }
 };
 
@@ -43,7 +40,7 @@ class UnknownSwitchTest : public CommandLineTest,
 TEST_P(UnknownSwitchTest, RunsTheProbeAndNoCommand) {
   EXPECT_EQ(0, RunSwitch(GetParam()));
   EXPECT_FALSE(WroteSetting());
-  EXPECT_EQ(Join({ProbeTrace(1, 0), {"[Glimmer]ReleaseIntelADBLibrary"}}), sim::TraceLines());
+  EXPECT_EQ(Join({Probe(1, 0), {"[Glimmer]ReleaseIntelADBLibrary"}}), sim::TraceLines());
   EXPECT_EQ(std::make_pair(1, 0), Setting());
   ExpectBalanced();
 }

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <utility>
 
 #include "adb/adb_client.h"
 #include "tests/host/sim_windows.h"
+
+using sim::Narrow;
 
 const std::vector<Switch>& Switches() {
   static const std::vector<Switch> kSwitches = {{u"-ON", {1}},
@@ -36,34 +36,20 @@ void Require(const std::vector<std::string>& broken) {
 
 namespace {
 
-std::string Number(long value) { return std::to_string(value); }
+std::string Number(auto value) { return std::to_string(value); }
 
-std::string Narrow(const std::u16string& text) {
-  std::string out;
-  for (const char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
-
-class Findings {
- public:
+struct Findings {
   void Expect(bool holds, const char* expected, const std::string& got) {
     if (!holds) broken.push_back(std::string("expected ") + expected + ", got " + got);
   }
   std::vector<std::string> broken;
 };
 
-std::pair<std::int32_t, std::int32_t> Setting(const Call& call) {
-  std::int32_t dc = 0, ac = 0;
-  std::memcpy(&dc, call.record.data(), 4);
-  std::memcpy(&ac, call.record.data() + 4, 4);
-  return {dc, ac};
-}
-
 // The write at `calls[at]`: the requested value where asked; for one source,
 // right after a read that succeeded on the same handle, the other source as
 // that read gave it.
 void CheckWrite(Findings& f, const std::vector<Call>& calls, std::size_t at, Request requested) {
-  const auto [dc, ac] = Setting(calls[at]);
+  const auto [dc, ac] = standin::SettingIn(calls[at].record.data());
   const std::string got = "DC=" + Number(dc) + " AC=" + Number(ac) + " where " +
                           Number(requested.value) + " was asked for (-1: none) by \"" +
                           Narrow(sim::State().commandLine) + "\"";
@@ -78,7 +64,7 @@ void CheckWrite(Findings& f, const std::vector<Call>& calls, std::size_t at, Req
     f.Expect(false, "a read that succeeded on the same handle right before the write", got);
     return;
   }
-  const auto [dcRead, acRead] = Setting(*read);
+  const auto [dcRead, acRead] = standin::SettingIn(read->record.data());
   const bool mains = requested.sources == Sources::AC;
   f.Expect(requested.value >= 0 && (mains ? ac : dc) == requested.value &&
                (mains ? dc == dcRead : ac == acRead),
@@ -90,7 +76,7 @@ void CheckDriver(Findings& f, const ScriptedDriver& driver, const Request* reque
   f.Expect(driver.breaches.empty(), "no breach of the driver's call contract",
            driver.breaches.empty() ? "" : driver.breaches[0]);
   f.Expect(driver.openHandles.empty(), "every handle closed",
-           Number(static_cast<long>(driver.openHandles.size())) + " open");
+           Number(driver.openHandles.size()) + " open");
   long opened = 0;
   for (const Call& c : driver.calls) opened += c.method == Method::PowerApiOpen && c.handle != 0;
   const long closes = driver.Count(Method::PowerApiClose);
@@ -106,7 +92,7 @@ void CheckDriver(Findings& f, const ScriptedDriver& driver, const Request* reque
              releasedLast ? "" : Name(driver.calls.back().method));
   } else {
     f.Expect(driver.calls.empty(), "no call on an object whose creation failed",
-             Number(static_cast<long>(driver.calls.size())) + " calls");
+             Number(driver.calls.size()) + " calls");
   }
   f.Expect(driver.Count(Method::SetPowerPolicy) <= 1, "at most one command ran",
            Number(driver.Count(Method::SetPowerPolicy)) + " writes");
@@ -135,10 +121,8 @@ std::vector<std::string> BrokenInvariants(const ScriptedDriver& driver, const Re
   const long entered = w.enterResult < 0 ? 0 : static_cast<long>(w.enterModels.size());
   f.Expect(w.apartmentLeaves == entered, "apartment left once per entry",
            Number(w.apartmentLeaves) + " leaves for " + Number(entered) + " entries");
-  f.Expect(w.liveVectors.empty(), "argument vector freed",
-           Number(static_cast<long>(w.liveVectors.size())) + " live");
-  f.Expect(w.openKeys.empty(), "registry keys closed",
-           Number(static_cast<long>(w.openKeys.size())) + " open");
+  f.Expect(w.liveVectors.empty(), "argument vector freed", Number(w.liveVectors.size()) + " live");
+  f.Expect(w.openKeys.empty(), "registry keys closed", Number(w.openKeys.size()) + " open");
   for (const std::u16string& m : w.traces) {
     f.Expect(m.rfind(u"[Glimmer]", 0) == 0, "every message starting with [Glimmer]", Narrow(m));
     f.Expect(m.find_first_of(u"\r\n") == std::u16string::npos, "no line end in a message",

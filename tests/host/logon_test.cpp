@@ -5,8 +5,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 class LogonTest : public LumenkeepTest {
  protected:
   const sim::RegistryValue* RunValue() {
@@ -50,13 +48,11 @@ TEST_F(LogonTest, InstallStoresTheQuotedPathAndTheFinishSwitch) {
 
 TEST_F(LogonTest, InstallTracesOnlyTheProbeAndLeavesTheDriverAlone) {
   InstallDriver();
-  driver.dc = 0;
-  driver.ac = 1;
+  SetSetting(0, 1);
   RunSwitch(u"-INSTALL");
-  EXPECT_EQ(Join({ProbeTrace(0, 1), expected::kRelease}), sim::TraceLines());
+  EXPECT_EQ(Join({Probe(0, 1), expected::kRelease}), sim::TraceLines());
   EXPECT_EQ(0, driver.Count(Method::SetPowerPolicy));
-  EXPECT_EQ(0, driver.dc);
-  EXPECT_EQ(1, driver.ac);
+  EXPECT_EQ(std::pair(0, 1), Setting());
 }
 
 TEST_F(LogonTest, InstallTwiceLeavesOneValueWithTheSameText) {
@@ -86,20 +82,18 @@ TEST_P(FinishTest, SwitchesAdbOnAndTheValueIsGone) {
   const FinishCase& c = GetParam();
   if (c.driver != Driver::Missing) InstallDriver();
   if (c.driver == Driver::LockedAtTheWrite) driver.Script(Method::PowerApiOpen, {{}, {}, {0, 20}});
-  driver.dc = 0;
-  driver.ac = 0;
+  SetSetting(0, 0);
   if (c.valueBefore) PutRunValue();
   EXPECT_EQ(0, RunSwitch(u"-FINISH"));
   EXPECT_EQ(nullptr, RunValue()) << RunText();
-  EXPECT_EQ(c.settingAfter, driver.dc);
-  EXPECT_EQ(c.settingAfter, driver.ac);
+  EXPECT_EQ(std::pair(c.settingAfter, c.settingAfter), Setting());
   EXPECT_EQ(c.trace, sim::TraceLines());
   ASSERT_EQ(1u, windows.keyOpens.size());
   EXPECT_EQ(0x2u, windows.keyOpens[0].access) << "KEY_SET_VALUE, all that deleting a value needs";
   ExpectBalanced();
 }
 
-const Lines kFinishWorks = Join({ProbeTrace(0, 0), expected::kSet, expected::kRelease});
+const Lines kFinishWorks = Join({Probe(0, 0), expected::kSet, expected::kRelease});
 
 INSTANTIATE_TEST_SUITE_P(
     Driver, FinishTest,
@@ -109,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         FinishCase{"Missing", Driver::Missing, true, 0,
                    Join({expected::kLoadFailed, {"[Glimmer]SetIntelADB"}, expected::kRelease})},
         FinishCase{"LockedAtTheWrite", Driver::LockedAtTheWrite, true, 0,
-                   Join({ProbeTrace(0, 0), expected::OpenFailed("SetIntelADB", expected::kOpenLock),
+                   Join({Probe(0, 0), expected::OpenFailed("SetIntelADB", expected::kOpenLock),
                          expected::kRelease})}),
     [](const auto& info) { return std::string(info.param.name); });
 

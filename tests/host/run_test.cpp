@@ -2,15 +2,13 @@
 // the release of everything acquired, for each way the driver can fail.
 #include "adb/adb_client.h"
 #include "tests/common/fault_matrix.h"
+#include "tests/common/standin_identity.h"
 #include "tests/host/test_support.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-using expected::kLoad;
 using expected::kRelease;
-const Lines kSetTrace = expected::kSet;
+using expected::kSet;
 
 class RunTest : public LumenkeepTest {};
 
@@ -21,12 +19,10 @@ class OffOnTest : public RunTest, public ::testing::WithParamInterface<int> {};
 TEST_P(OffOnTest, WritesBothSourcesWithTheTypicalTrace) {
   const int value = GetParam();
   InstallDriver();
-  driver.dc = 1 - value;
-  driver.ac = 1 - value;
+  SetSetting(1 - value, 1 - value);
   EXPECT_EQ(0, RunSwitch(value == 0 ? u"-OFF" : u"-ON"));
-  EXPECT_EQ(Join({ProbeTrace(1 - value, 1 - value), kSetTrace, kRelease}), sim::TraceLines());
-  EXPECT_EQ(value, driver.dc);
-  EXPECT_EQ(value, driver.ac);
+  EXPECT_EQ(Join({Probe(1 - value, 1 - value), kSet, kRelease}), sim::TraceLines());
+  EXPECT_EQ(std::pair(value, value), Setting());
   ExpectBalanced();
 }
 
@@ -41,8 +37,7 @@ TEST_P(ExpectedTracePowerTest, ExpectedTracesFollowTheMachinesPowerSource) {
   InstallDriver();
   windows.acLineStatus = static_cast<std::uint8_t>(GetParam());
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(expected::OnPower(Join({ProbeTrace(1, 1), kSetTrace, kRelease}), GetParam()),
-            sim::TraceLines());
+  EXPECT_EQ(expected::OnPower(Join({Probe(1, 1), kSet, kRelease}), GetParam()), sim::TraceLines());
 }
 
 INSTANTIATE_TEST_SUITE_P(AcLineStatus, ExpectedTracePowerTest, ::testing::Values(0, 1, 255));
@@ -54,9 +49,8 @@ TEST_F(RunTest, CreatesTheObjectWithTheDriversClassContextAndInterface) {
   const sim::CreateRequest& r = windows.createRequests[0];
   EXPECT_TRUE(sim::SameGuid(kTestClassId, r.classId));
   EXPECT_EQ(0x15u, r.context);
-  const platform::Guid iid = {
-      0xA05C525D, 0xB4CB, 0x4108, {0xBF, 0xF7, 0x1A, 0xCF, 0x1A, 0x14, 0xF0, 0x0A}};
-  EXPECT_TRUE(sim::SameGuid(iid, r.interfaceId));
+  EXPECT_TRUE(
+      sim::SameGuid(identity::GuidFromText<platform::Guid>(DRIVER_INTERFACE_ID), r.interfaceId));
   EXPECT_EQ(std::vector<std::u16string>{u"IgfxExt.CUIExternal"}, windows.classNameLookups);
   EXPECT_EQ(std::vector<std::uint32_t>{0}, windows.enterModels) << "multithreaded apartment";
   EXPECT_EQ(1, driver.creations);
@@ -132,10 +126,9 @@ class OneSourceTest : public RunTest, public ::testing::WithParamInterface<Sourc
 TEST_P(OneSourceTest, SetsItsSourceAndKeepsTheOther) {
   const auto& [given, dc, ac] = GetParam();
   InstallDriver();
-  driver.dc = dc;
-  driver.ac = ac;
+  SetSetting(dc, ac);
   EXPECT_EQ(0, RunSwitch(given.text));
-  EXPECT_EQ(Join({ProbeTrace(dc, ac), expected::SetForSource(dc, ac, true), kRelease}),
+  EXPECT_EQ(Join({Probe(dc, ac), expected::SetForSource(dc, ac, true), kRelease}),
             sim::TraceLines());
   const bool mains = given.requested.sources == Sources::AC;
   EXPECT_EQ(mains ? dc : given.requested.value, driver.dc) << "DC setting";
@@ -154,9 +147,8 @@ std::vector<SourceCase> SourceCases() {
 
 INSTANTIATE_TEST_SUITE_P(Switches, OneSourceTest, ::testing::ValuesIn(SourceCases()),
                          [](const auto& info) {
-                           std::string name;
-                           for (const char16_t* c = info.param.given.text; *c != 0; ++c)
-                             if (*c != u'-') name += static_cast<char>(*c);
+                           std::string name = sim::Narrow(info.param.given.text);
+                           std::erase(name, '-');
                            return name + "_From" + std::to_string(info.param.dc) +
                                   std::to_string(info.param.ac);
                          });
@@ -165,7 +157,7 @@ TEST_F(RunTest, ApartmentThatCannotBeEnteredIsNotLeftButTheRunGoesOn) {
   InstallDriver();
   windows.enterResult = sim::kChangedMode;
   EXPECT_EQ(0, RunSwitch(u"-OFF"));
-  EXPECT_EQ(Join({ProbeTrace(1, 1), kSetTrace, kRelease}), sim::TraceLines());
+  EXPECT_EQ(Join({Probe(1, 1), kSet, kRelease}), sim::TraceLines());
   EXPECT_EQ(0, windows.apartmentLeaves);
   EXPECT_EQ(0, driver.dc);
   ExpectBalanced();

@@ -1,5 +1,7 @@
 #include "tests/host/scripted_driver.h"
 
+#include <algorithm>
+
 #include "tests/host/sim_windows.h"
 
 void ScriptedDriver::Script(Method method, const std::vector<Outcome>& outcomes) {
@@ -25,9 +27,7 @@ bool ScriptedDriver::Answers(const void*) {
 }
 
 int ScriptedDriver::Count(Method method) const {
-  int n = 0;
-  for (const Call& c : calls) n += c.method == method ? 1 : 0;
-  return n;
+  return static_cast<int>(std::ranges::count(calls, method, &Call::method));
 }
 
 void RegisterScriptedDriver(ScriptedDriver& driver, Creation creation) {

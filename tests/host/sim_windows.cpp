@@ -125,13 +125,15 @@ void RegisterClass(const std::u16string& progId, const platform::Guid& classId,
   State().factories[Key(classId)] = std::move(factory);
 }
 
+std::string Narrow(const std::u16string& text) {
+  std::string out;
+  for (const char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
 std::vector<std::string> TraceLines() {
   std::vector<std::string> lines;
-  for (const auto& message : State().traces) {
-    std::string line;
-    for (const char16_t c : message) line += c < 0x80 ? static_cast<char>(c) : '?';
-    lines.push_back(line);
-  }
+  for (const auto& message : State().traces) lines.push_back(Narrow(message));
   return lines;
 }
 

@@ -92,7 +92,9 @@ void Reset();
 void RegisterClass(const std::u16string& progId, const platform::Guid& classId,
                    ObjectFactory factory);
 
-// The traces as narrow text, for readable test failures.
+// UTF-16 text as narrow characters, '?' for any beyond ASCII, for readable
+// test failures; and so the traces.
+std::string Narrow(const std::u16string& text);
 std::vector<std::string> TraceLines();
 
 bool SameGuid(const platform::Guid& a, const platform::Guid& b);

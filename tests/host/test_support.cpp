@@ -1,5 +1,6 @@
 #include "tests/host/test_support.h"
 
+#include "adb/adb_client.h"
 #include "app/entry.h"
 #include "tests/host/program_state.h"
 
@@ -9,8 +10,9 @@ void LumenkeepTest::SetUp() {
 }
 
 void LumenkeepTest::TearDown() {
-  sim::Reset();
-  ResetProgramState();
+  ReleaseIntelADBLibrary();
+  EXPECT_EQ(std::vector<std::string>{}, driver.breaches);
+  LumenkeepTest::SetUp();
 }
 
 void LumenkeepTest::InstallDriver(Creation creation) { RegisterScriptedDriver(driver, creation); }

@@ -1,12 +1,14 @@
 // Shared set-up for the host tests: a fresh simulated machine, the
 // program's process-wide state back at its start values, and a scripted
-// driver registered under the driver's class name.
+// driver registered under the driver's class name. At the end, the driver
+// object is released and the driver saw no breach of its call contract.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/common/expected_trace.h"
@@ -30,6 +32,13 @@ class LumenkeepTest : public ::testing::Test {
   // RunSwitch, the write against what the switch asks.
   void ExpectBalanced();
 
+  // The driver's setting, DC and AC: as it is now, and set.
+  std::pair<int, int> Setting() const { return {driver.dc, driver.ac}; }
+  void SetSetting(std::int32_t dc, std::int32_t ac) {
+    driver.dc = dc;
+    driver.ac = ac;
+  }
+
   ScriptedDriver driver;
   sim::Windows& windows = sim::State();
 
@@ -39,6 +48,5 @@ class LumenkeepTest : public ::testing::Test {
 
 using expected::Bracket;
 using expected::Join;
-
-// Trace of the probe on a driver supporting both sources, on mains power.
-inline std::vector<std::string> ProbeTrace(int dc, int ac) { return expected::Probe(dc, ac); }
+using expected::Lines;
+using expected::Probe;

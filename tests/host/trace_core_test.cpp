@@ -76,24 +76,13 @@ class SimDebugger final : public trace::DebugSystem {
 
 DebugEvent Event(Kind kind, std::uint32_t pid, trace::SystemHandle file = nullptr,
                  trace::SystemHandle process = nullptr) {
-  DebugEvent event;
-  event.kind = kind;
-  event.pid = pid;
-  event.file = file;
-  event.process = process;
-  return event;
+  return {.kind = kind, .pid = pid, .file = file, .process = process};
 }
 DebugEvent Exception(std::uint32_t pid, std::uint32_t code, bool firstChance) {
-  DebugEvent event = Event(Kind::kException, pid);
-  event.code = code;
-  event.firstChance = firstChance;
-  return event;
+  return {.kind = Kind::kException, .pid = pid, .code = code, .firstChance = firstChance};
 }
 DebugEvent String(std::uint32_t pid, std::uintptr_t address, bool unicode) {
-  DebugEvent event = Event(Kind::kDebugString, pid);
-  event.address = address;
-  event.unicode = unicode;
-  return event;
+  return {.kind = Kind::kDebugString, .pid = pid, .address = address, .unicode = unicode};
 }
 
 TEST(TraceViewerDebuggee, ReadsMessagesAcrossPagesFromAnyAddress) {
@@ -118,12 +107,9 @@ TEST(TraceViewerDebuggee, ReadsMessagesAcrossPagesFromAnyAddress) {
   };
   for (const Case& c : cases) {
     SimDebugger debugger;
-    std::vector<unsigned char> bytes;
-    for (std::size_t i = 0; i < c.length; ++i) {
-      bytes.push_back('x');
-      if (c.unicode) bytes.push_back(0);
-    }
-    bytes.resize(bytes.size() + (c.unicode ? 2 : 1), 0);
+    const std::size_t unit = c.unicode ? 2 : 1;
+    std::vector<unsigned char> bytes((c.length + 1) * unit, 0);  // the text and its terminator
+    for (std::size_t i = 0; i < c.length; ++i) bytes[i * unit] = 'x';
     bytes.resize(c.mapped, 0xEE);
     debugger.Put(c.at, bytes.data(), bytes.size());
     const trace::Line line = trace::ReadDebugString(debugger, H(1), String(1, c.at, c.unicode));
@@ -265,11 +251,7 @@ TEST(TraceViewerListen, CopiesBeforeHandingBackAndOffersTheBufferAgainAfterAQuie
 
 TEST(TraceViewerListen, QueueKeepsOrderUpToItsBoundAndCountsWhatItDropped) {
   trace::RecordQueue queue(3 * (sizeof(trace::Record) + 10));
-  const auto tenOf = [](char c) {
-    trace::Record record;
-    record.text = std::string(10, c);
-    return record;
-  };
+  const auto tenOf = [](char c) { return trace::Record{.text = std::string(10, c)}; };
   for (char c = 'a'; c <= 'e'; ++c) queue.Push(tenOf(c));
   trace::Record record;
   ASSERT_TRUE(queue.Pop(record));

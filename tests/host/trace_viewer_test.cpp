@@ -10,15 +10,6 @@ namespace {
 using trace::Options;
 using trace::ParseOptions;
 
-struct OptionsCase {
-  std::vector<std::wstring> arguments;
-  bool help, time, listen;
-  std::wstring only;
-  unsigned long seconds;
-  std::size_t program;
-  bool bad;
-};
-
 std::string Describe(const std::vector<std::wstring>& arguments) {
   std::string out;
   for (const std::wstring& a : arguments) out += "[" + std::string(a.begin(), a.end()) + "]";
@@ -26,47 +17,41 @@ std::string Describe(const std::vector<std::wstring>& arguments) {
 }
 
 TEST(TraceViewerOptions, ReadsOptionsBeforeTheProgramOrListen) {
-  const OptionsCase cases[] = {
-      {{L"Lumenkeep.exe", L"-OFF"}, false, false, false, L"", 0, 0, false},
+  const struct {
+    std::vector<std::wstring> arguments;
+    Options expected;  // its error only said or not: see `bad`
+    bool bad;
+  } cases[] = {
+      {{L"Lumenkeep.exe", L"-OFF"}, {}, false},
       {{L"--time", L"--only", L"[Glimmer]", L"L.exe", L"--time"},
-       false,
-       true,
-       false,
-       L"[Glimmer]",
-       0,
-       3,
+       {.time = true, .only = L"[Glimmer]", .program = 3},
        false},
       {{L"--time", L"--only", L"[Glimmer]", L"--listen", L"60"},
-       false,
-       true,
-       true,
-       L"[Glimmer]",
-       60,
-       0,
+       {.time = true, .only = L"[Glimmer]", .listen = true, .seconds = 60},
        false},
-      {{L"--listen"}, false, false, true, L"", 0, 0, false},
-      {{L"--listen", L"86400"}, false, false, true, L"", 86400, 0, false},
-      {{L"/?"}, true, false, false, L"", 0, 0, false},
-      {{L"--time", L"-h"}, true, true, false, L"", 0, 0, false},
-      {{L"--help", L"--bogus"}, true, false, false, L"", 0, 0, false},
-      {{}, false, false, false, L"", 0, 0, true},
-      {{L"--time"}, false, true, false, L"", 0, 0, true},
-      {{L"--only"}, false, false, false, L"", 0, 0, true},
-      {{L"--only", L""}, false, false, false, L"", 0, 0, true},
-      {{L"--bogus", L"L.exe"}, false, false, false, L"", 0, 0, true},
-      {{L"--listen", L"60", L"more"}, false, false, true, L"", 60, 0, true},
-      {{L"--only", L"a", L"--only", L"b", L"L.exe"}, false, false, false, L"a", 0, 0, true},
+      {{L"--listen"}, {.listen = true}, false},
+      {{L"--listen", L"86400"}, {.listen = true, .seconds = 86400}, false},
+      {{L"/?"}, {.help = true}, false},
+      {{L"--time", L"-h"}, {.help = true, .time = true}, false},
+      {{L"--help", L"--bogus"}, {.help = true}, false},
+      {{}, {}, true},
+      {{L"--time"}, {.time = true}, true},
+      {{L"--only"}, {}, true},
+      {{L"--only", L""}, {}, true},
+      {{L"--bogus", L"L.exe"}, {}, true},
+      {{L"--listen", L"60", L"more"}, {.listen = true, .seconds = 60}, true},
+      {{L"--only", L"a", L"--only", L"b", L"L.exe"}, {.only = L"a"}, true},
   };
-  for (const OptionsCase& c : cases) {
+  for (const auto& c : cases) {
     const Options got = ParseOptions(c.arguments);
     const std::string what = Describe(c.arguments) + " error: " + got.error;
-    EXPECT_EQ(c.help, got.help) << what;
-    EXPECT_EQ(c.time, got.time) << what;
-    EXPECT_EQ(c.listen, got.listen) << what;
-    EXPECT_EQ(c.only, got.only) << what;
-    EXPECT_EQ(c.seconds, got.seconds) << what;
-    if (!c.bad && !c.help && !c.listen) {
-      EXPECT_EQ(c.program, got.program) << what;
+    EXPECT_EQ(c.expected.help, got.help) << what;
+    EXPECT_EQ(c.expected.time, got.time) << what;
+    EXPECT_EQ(c.expected.listen, got.listen) << what;
+    EXPECT_EQ(c.expected.only, got.only) << what;
+    EXPECT_EQ(c.expected.seconds, got.seconds) << what;
+    if (!c.bad && !c.expected.help && !c.expected.listen) {
+      EXPECT_EQ(c.expected.program, got.program) << what;
     }
     EXPECT_EQ(c.bad, !got.error.empty()) << what;
   }
@@ -115,10 +100,7 @@ TEST(TraceViewerFormat, OneLineWhateverTheMessageHolds) {
 }
 
 TEST(TraceViewerFormat, TimeOriginAndCut) {
-  trace::Line line;
-  line.message = "[Glimmer]SetIntelADB";
-  line.time = true;
-  line.seconds = 1.2346;
+  trace::Line line{.time = true, .seconds = 1.2346, .message = "[Glimmer]SetIntelADB"};
   EXPECT_EQ("1.235 [Glimmer]SetIntelADB", trace::FormatLine(line));
   line.origin = true;
   line.pid = 1234;
@@ -194,16 +176,11 @@ struct SimSink final : trace::Sink {
 
 TEST(TraceViewerOutput, FiltersStampsAndStopsWritingOnceTheOutputFails) {
   SimSink sink;
-  Options options;
-  options.time = true;
-  options.only = L"[Glimmer]";
+  const Options options{.time = true, .only = L"[Glimmer]"};
   trace::Output output(sink, options);
   output.Say("said");
-  for (const char* message : {"[Glimmer]a", "other", "[Glimmer]b", "[Glimmer]c", "[Glimmer]d"}) {
-    trace::Line line;
-    line.message = message;
-    output.Show(line, 1.5);
-  }
+  for (const char* message : {"[Glimmer]a", "other", "[Glimmer]b", "[Glimmer]c", "[Glimmer]d"})
+    output.Show({.message = message}, 1.5);
   EXPECT_EQ((std::vector<std::string>{"said", "1.500 [Glimmer]a", "1.500 [Glimmer]b"}), sink.lines);
   EXPECT_EQ(4, sink.attempts) << "wrote on after the output failed";
 }
