@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "tools/trace/owned.h"
@@ -99,21 +101,12 @@ std::string Utf8(const std::wstring& text) {
 }
 
 std::string ReadBytes(const std::wstring& path) {
-  std::string bytes;
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return bytes;
-  char buffer[4096];
-  for (size_t n = 0; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
-  fclose(file);
-  return bytes;
+  std::ifstream file(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  if (file == nullptr) return false;
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
-  return true;
+  return static_cast<bool>(std::ofstream(path.c_str(), std::ios::binary) << bytes);
 }
 
 // A CR before a line's LF is part of its end; a last line may have none.
@@ -263,13 +256,11 @@ HANDLE Start(const std::wstring& command, HANDLE out, HANDLE err, DWORD flags, D
 
 long Finish(HANDLE process, DWORD ms) {
   if (process == nullptr) return -1;
-  DWORD code = 0;
-  if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0) {
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0)
     TerminateProcess(process, 1);
-    code = static_cast<DWORD>(-1);
-  } else {
+  else
     GetExitCodeProcess(process, &code);
-  }
   CloseHandle(process);
   return static_cast<LONG>(code);
 }
