@@ -2,19 +2,12 @@
 // HKCU\Software\Lumenkeep Test\Driver, its registration, and its journal.
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "tests/e2e/registry.h"
 #include "tests/e2e/scenario.h"
 
 namespace suite {
-
-namespace {
-
-void SetNumber(const wchar_t* name, DWORD value) {
-  RegSetKeyValueW(HKEY_CURRENT_USER, kDriverKey, name, REG_DWORD, &value, sizeof value);
-}
-
-}  // namespace
 
 void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& value) {
   RegSetKeyValueW(root, key, name, REG_SZ, value.c_str(),
@@ -42,11 +35,12 @@ bool CallStandIn(const char* function) {
 
 void PrepareDriver(const Driver& d) {
   RegDeleteTreeW(HKEY_CURRENT_USER, kDriverKey);
-  SetNumber(L"DC", d.dc);
-  SetNumber(L"AC", d.ac);
-  SetNumber(L"Caps", d.caps);
-  SetNumber(L"Creation", d.creation);
-  SetNumber(L"Locked", d.locked);
+  // Chatter as Windows' own components do under a debugger.
+  const std::pair<const wchar_t*, DWORD> numbers[] = {
+      {L"DC", d.dc},         {L"AC", d.ac},  {L"Caps", d.caps}, {L"Creation", d.creation},
+      {L"Locked", d.locked}, {L"Chatter", 2}};
+  for (const auto& [name, value] : numbers)
+    RegSetKeyValueW(HKEY_CURRENT_USER, kDriverKey, name, REG_DWORD, &value, sizeof value);
   std::wstring multi;
   for (const std::wstring& f : d.faults) multi += f + L'\0';
   multi += L'\0';
@@ -55,7 +49,6 @@ void PrepareDriver(const Driver& d) {
   const std::wstring journal = WorkPath(L"journal.txt");
   DeleteFileW(journal.c_str());
   SetText(HKEY_CURRENT_USER, kDriverKey, L"Journal", journal);
-  SetNumber(L"Chatter", 2);  // as Windows' own components do under a debugger
 
   if (d.registration == Class::NotRegistered) {
     CallStandIn("DllUnregisterServer");
