@@ -22,10 +22,7 @@ long ActiveProcesses(HANDLE job) {
 long EndJob(HANDLE job) {
   TerminateJobObject(job, 1);
   long active = ActiveProcesses(job);
-  for (int i = 0; i < 50 && active > 0; ++i) {
-    Sleep(100);
-    active = ActiveProcesses(job);
-  }
+  for (int i = 0; i < 50 && active > 0; ++i, active = ActiveProcesses(job)) Sleep(100);
   return active;
 }
 
