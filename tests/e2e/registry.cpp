@@ -470,9 +470,11 @@ bool KeepRecord() {
   return WriteWhole(RecordPath(found.process, found.started), Encode(found));
 }
 
+std::wstring RecordOfThisRun() { return RecordPath(found.process, found.started); }
+
 bool PutBackRegistry() {
   const bool back = PutBack(found, classesRoot);
-  if (back) DeleteFileW(RecordPath(found.process, found.started).c_str());
+  if (back) DeleteFileW(RecordOfThisRun().c_str());
   return back;
 }
 

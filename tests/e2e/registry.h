@@ -73,6 +73,7 @@ void TakeLockBack();
 
 // What this run found, kept in its record before it changes anything.
 bool KeepRecord();
+std::wstring RecordOfThisRun();  // the file it is kept in
 // Puts back what this run changed; true when the registry reads back as it
 // should, and then its record is removed.
 bool PutBackRegistry();

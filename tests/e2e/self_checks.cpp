@@ -156,14 +156,7 @@ void InterruptedRun() {
 
   // This run's own record, cut short (torn) and with one byte changed
   // (damaged), as a run that ended would have left it.
-  WIN32_FIND_DATAW own;
-  const HANDLE find = FindFirstFileW(
-      TempPath(L"Lumenkeep E2E put-back " + std::to_wstring(GetCurrentProcessId()) + L"-*.bin")
-          .c_str(),
-      &own);
-  FindClose(find);
-  const std::string bytes =
-      ReadBytes(TempPath(find != INVALID_HANDLE_VALUE ? own.cFileName : L"-"));
+  const std::string bytes = ReadBytes(RecordOfThisRun());
   const std::wstring record = TempPath(L"Lumenkeep E2E put-back 1-1.bin");
   for (const std::wstring arguments : {L"--put-back", L"switches"}) {
     std::string spoiled = bytes;
