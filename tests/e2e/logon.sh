@@ -33,8 +33,7 @@ done
 sleep 0.5  # the run's last message may still be on its way
 kill -INT "$listener" 2>/dev/null  # Ctrl+C: the listener ends with its count
 wait "$listener" 2>/dev/null
-grep -v '^caught ' "$listened" | tr -d '\r' >"$listened.trace"
-mv "$listened.trace" "$listened"
+sed -i -e '/^caught /d' -e 's/\r//g' "$listened"
 echo "listener caught:"; sed 's/^/  /' "$listened"
 
 "${wine[@]}" "$build/e2e_tests.exe" logon-check "Z:${listened//\//\\}" | tr -d '\r'
