@@ -304,12 +304,8 @@ int ScreenHelper(const std::wstring& path, const std::wstring& command) {
                           .hStdInput = GetStdHandle(STD_INPUT_HANDLE),
                           .hStdOutput = screen,
                           .hStdError = screen};
-  PROCESS_INFORMATION process = {};
-  std::wstring line = command;
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &process))
-    return 1;
-  const trace::OwnedHandle thread(process.hThread), program(process.hProcess);
+  const trace::OwnedHandle program(Launch(command, startup, 0, nullptr));
+  if (!program) return 1;
   WaitForSingleObject(program.Get(), 20000);
   CONSOLE_SCREEN_BUFFER_INFO info = {};
   GetConsoleScreenBufferInfo(screen, &info);
