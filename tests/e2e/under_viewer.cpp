@@ -31,8 +31,7 @@ long EndJob(HANDLE job) {
 // Starts the viewer suspended inside a job that ends all it holds when
 // closed, so that nothing the run starts outlives it.
 ViewerRun RunUnderViewer(const std::wstring& arguments) {
-  std::wstring command =
-      Quoted(WorkPath(L"LumenkeepTrace.exe")) + L" " + Quoted(WorkPath(L"Lumenkeep.exe"));
+  std::wstring command = Viewer() + L" " + Quoted(WorkPath(L"Lumenkeep.exe"));
   if (!arguments.empty()) command += L" " + arguments;
   // The viewer writes to a file, not a pipe: a process that Wine starts on the
   // program's behalf (a COM surrogate when the driver's server is missing)
