@@ -10,14 +10,6 @@ namespace {
 
 constexpr std::int32_t kNoInterface = static_cast<std::int32_t>(0x80004002);
 
-// The index of a method's name and of its call counter.
-std::size_t Slot(Method method) { return static_cast<std::size_t>(method); }
-
-void PutSetting(std::uint8_t* record, Setting setting) {
-  std::memcpy(record, &setting.dc, 4);
-  std::memcpy(record + 4, &setting.ac, 4);
-}
-
 }  // namespace
 
 struct Methods {
@@ -111,7 +103,8 @@ struct Methods {
         contract::ZeroFrom(Name(kMethod), call.record.data(), kRead ? 0 : contract::kReservedFrom));
     return Answer(core, call, error, [&] {
       if (!kRead) return core.backend_.Write(SettingIn(call.record.data()));
-      PutSetting(call.record.data(), core.backend_.Read());
+      const Setting setting = core.backend_.Read();
+      std::memcpy(call.record.data(), &setting, sizeof setting);
       std::memset(call.record.data() + contract::kReservedFrom, contract::kReservedFill,
                   call.record.size() - contract::kReservedFrom);
       std::memcpy(record, call.record.data(), call.record.size());
@@ -162,7 +155,7 @@ void Core::Note(const std::string& breach) {
 Outcome Core::Enter(Method method, const std::uint32_t* error) {
   Note(contract::Alive(Name(method), released));
   Note(contract::ErrorZeroed(Name(method), error));
-  return backend_.OutcomeOf(method, ++calls_[Slot(method)]);
+  return backend_.OutcomeOf(method, ++calls_[static_cast<std::size_t>(method)]);
 }
 
 Outcome Core::EnterWithHandle(Method method, std::uint32_t handle, const std::uint32_t* error) {

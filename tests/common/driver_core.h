@@ -74,16 +74,15 @@ inline Fault FaultWorded(const std::string& word) {
   return Fault::None;
 }
 
+// As a record holds it in its leading bytes: DC, then AC.
 struct Setting {
   std::int32_t dc = 1;
   std::int32_t ac = 1;
 };
 
-// The setting a record holds, DC first.
 inline Setting SettingIn(const std::uint8_t* record) {
   Setting setting;
-  std::memcpy(&setting.dc, record, 4);
-  std::memcpy(&setting.ac, record + 4, 4);
+  std::memcpy(&setting, record, sizeof setting);
   return setting;
 }
 

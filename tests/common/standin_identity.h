@@ -39,14 +39,11 @@ template <typename Guid = GUID>
 template <typename Guid>
 #endif
 constexpr Guid GuidFromText(const char (&text)[39]) {
-  return {
-      Hex(text, 1, 8),
-      static_cast<unsigned short>(Hex(text, 10, 4)),
-      static_cast<unsigned short>(Hex(text, 15, 4)),
-      {static_cast<unsigned char>(Hex(text, 20, 2)), static_cast<unsigned char>(Hex(text, 22, 2)),
-       static_cast<unsigned char>(Hex(text, 25, 2)), static_cast<unsigned char>(Hex(text, 27, 2)),
-       static_cast<unsigned char>(Hex(text, 29, 2)), static_cast<unsigned char>(Hex(text, 31, 2)),
-       static_cast<unsigned char>(Hex(text, 33, 2)), static_cast<unsigned char>(Hex(text, 35, 2))}};
+  const auto byte = [&text](int at) { return static_cast<unsigned char>(Hex(text, at, 2)); };
+  return {Hex(text, 1, 8),
+          static_cast<unsigned short>(Hex(text, 10, 4)),
+          static_cast<unsigned short>(Hex(text, 15, 4)),
+          {byte(20), byte(22), byte(25), byte(27), byte(29), byte(31), byte(33), byte(35)}};
 }
 
 }  // namespace identity

@@ -117,8 +117,7 @@ class RegistryBackend final : public standin::Backend {
 void RegistryBackend::Called(const standin::Call& c) {
   const char* name = standin::Name(c.method);
   const unsigned hr = static_cast<unsigned>(c.outcome.hr);
-  standin::Setting written;  // the record's two leading numbers
-  memcpy(&written, c.record.data(), sizeof written);
+  const standin::Setting written = standin::SettingIn(c.record.data());
   switch (c.method) {
     case standin::Method::Release:
       if (c.succeeded) Journal("Release final");

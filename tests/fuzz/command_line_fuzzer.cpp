@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
 #include "tests/fuzz/reference_split.h"
 #include "tests/host/invariants.h"
 #include "tests/host/program_state.h"
@@ -42,9 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckSplit(arguments);
   const Request requested = arguments.size() >= 2 ? RequestOf(arguments[1]) : Request{};
 
-  const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
-  Require(ExitCodeBroken(exitCode));
-  Require(BrokenInvariants(driver, &requested));
+  RunRequiringInvariants(driver, requested);
   if (requested.value >= 0 && driver.Count(Method::SetPowerPolicy) != 1)
     Require({"expected a known driver command reaching the working driver once, got " +
              std::to_string(driver.Count(Method::SetPowerPolicy)) + " writes"});

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
 #include "tests/host/invariants.h"
 #include "tests/host/program_state.h"
 #include "tests/host/sim_windows.h"
@@ -64,9 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     driver.Script(method, {{hr, Pick<std::uint32_t>(in, {0, 20, 1})}});
   }
 
-  const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
-  Require(ExitCodeBroken(exitCode));
-  Require(BrokenInvariants(driver, &picked.requested));
+  RunRequiringInvariants(driver, picked.requested);
   sim::Reset();
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "adb/adb_client.h"
+#include "app/entry.h"
 #include "tests/host/sim_windows.h"
 
 using sim::Narrow;
@@ -104,13 +105,15 @@ void CheckDriver(Findings& f, const ScriptedDriver& driver, const Request* reque
 
 }  // namespace
 
-std::vector<std::string> ExitCodeBroken(int exitCode) {
+void RunRequiringInvariants(const ScriptedDriver& driver, const Request& requested) {
+  const int exitCode = wWinMain(nullptr, nullptr, nullptr, 1);
   const sim::Windows& w = sim::State();
   Findings f;
   f.Expect(exitCode == 0 || (exitCode == -1 && w.enterModels.empty() && w.traces.empty()),
            "exit code 0, or -1 with nothing done",
            Number(exitCode) + " for \"" + Narrow(w.commandLine) + "\"");
-  return f.broken;
+  Require(f.broken);
+  Require(BrokenInvariants(driver, &requested));
 }
 
 std::vector<std::string> BrokenInvariants(const ScriptedDriver& driver, const Request* requested) {

@@ -29,9 +29,9 @@ Request RequestOf(const std::u16string& argument);
 // `requested`, every write is checked against it.
 std::vector<std::string> BrokenInvariants(const ScriptedDriver& driver, const Request* requested);
 
-// For the fuzzers, which run the program with no exit code in mind: 0, or
-// -1 with nothing done.
-std::vector<std::string> ExitCodeBroken(int exitCode);
+// For the fuzzers, which run the program with no exit code in mind: runs it
+// and requires the exit code 0, or -1 with nothing done, and every invariant.
+void RunRequiringInvariants(const ScriptedDriver& driver, const Request& requested);
 
 // For the fuzzers: prints the first of `broken` and aborts, so that the
 // fuzzer keeps the input.
